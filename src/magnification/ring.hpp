@@ -1,0 +1,23 @@
+// Magnification of a thin uniform ring on the source by a point-mass lens: the
+// mean of the point-lens magnification (x^2 + 2) / (x sqrt(x^2 + 4)) around
+// the ring, in closed form through K and Pi (Heyrovsky, ApJ 594 (2003) 464),
+// and its logarithmic expansion for a ring passing through the lens.
+#pragma once
+
+#include <vector>
+
+#include "numeric/numeric_result.hpp"
+
+namespace tarnivox {
+
+// l: lens to ring centre, r: ring radius, both in stellar radii;
+// re and rstar enter through q = re / rstar.
+Numeric<double> heyrovsky_magnification(double l, double r, double re, double rstar);
+
+// Weighted sum over rings of radii bl[j] and weights bf[j] (equal lengths,
+// checked by the caller), one value per separation.
+Numeric<std::vector<double>> discrete_ring_sum(std::vector<double> l, double re, double rstar,
+                                               const std::vector<double>& bl,
+                                               const std::vector<double>& bf);
+
+}  // namespace tarnivox

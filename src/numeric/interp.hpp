@@ -1,0 +1,45 @@
+// Piecewise-linear interpolation of a tabulated function, with a rule for
+// abscissae outside the tabulated range.
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace tarnivox {
+
+struct BoundaryMode {
+    enum class Kind { Extend, HoldEnds, Fill };
+    Kind kind;
+    double fill;  // the value returned outside the range when kind == Fill
+
+    static constexpr BoundaryMode extend() { return {Kind::Extend, 0.0}; }
+    static constexpr BoundaryMode hold_ends() { return {Kind::HoldEnds, 0.0}; }
+    static constexpr BoundaryMode filled(double v) { return {Kind::Fill, v}; }
+};
+
+// Only the first min(len x, len y) points form the table; x is expected to be
+// increasing but is not checked.  Segment k joins points k and k + 1 with
+// slope s_k = (y[k+1] - y[k]) / (x[k+1] - x[k]) and intercept
+// c_k = y[k] - x[k] s_k; the value is s_k * xp + c_k on the segment chosen by
+// the number of leading abscissae below xp.
+double interp(std::span<const double> x, std::span<const double> y, double xp, BoundaryMode mode);
+
+// The same function with the slopes and intercepts formed once per table and
+// the segment found by bisection: every value is bit-identical to interp().
+class PiecewiseLinear {
+public:
+    PiecewiseLinear(std::span<const double> x, std::span<const double> y, BoundaryMode mode);
+    double operator()(double xp) const;
+
+private:
+    std::size_t count_;  // L = min(len x, len y)
+    double first_y_ = 0, last_y_ = 0, first_x_ = 0, last_x_ = 0;
+    BoundaryMode mode_;
+    std::vector<double> slope_, intercept_;
+    // Running maximum of x over the whole array (NaN counts as +inf): the
+    // leading run of abscissae below xp ends at the first running maximum
+    // that is not below xp.
+    std::vector<double> running_max_;
+};
+
+}  // namespace tarnivox

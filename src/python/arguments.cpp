@@ -1,0 +1,222 @@
+#include "python/arguments.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "python/errors.hpp"
+
+namespace tarnivox::py {
+namespace {
+
+// A sequence's reported length only sizes the first allocation; a length
+// that lies (or is absurd) must not reserve memory the data never needs.
+constexpr Py_ssize_t MAX_RESERVE = Py_ssize_t{1} << 20;
+
+void raise_type_error(Ref message) {
+    if (message) PyErr_SetObject(PyExc_TypeError, message.get());
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'
+std::string quoted_list(const std::vector<const char*>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i > 0) {
+            if (names.size() > 2) out += ",";
+            out += " ";
+            if (i + 1 == names.size()) out += "and ";
+        }
+        out += "'";
+        out += names[i];
+        out += "'";
+    }
+    return out;
+}
+
+// A conversion of argument `parameter` failed with a pending exception.  An
+// exception of exactly TypeError becomes TypeError("argument '<name>': <text>")
+// keeping the original's __cause__; any other passes unchanged.
+void relabel_conversion_failure(const char* parameter) {
+    FetchedError e = fetch_error();
+    if (e.type.get() != PyExc_TypeError || !e.value) {
+        e.restore();
+        return;
+    }
+    Ref text = Ref::steal(PyObject_Str(e.value.get()));
+    if (!text) {
+        PyErr_WriteUnraisable(e.value.get());
+        Ref name = Ref::steal(PyType_GetName(Py_TYPE(e.value.get())));
+        if (name) {
+            text = Ref::steal(PyUnicode_FromFormat("<unprintable %U object>", name.get()));
+        } else {
+            PyErr_Clear();
+            text = Ref::steal(PyUnicode_FromString("<unprintable object>"));
+        }
+        if (!text) return;
+    }
+    Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U", parameter, text.get()));
+    if (!message) return;
+    Ref relabelled = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
+    if (!relabelled) return;
+    PyException_SetCause(relabelled.get(), PyException_GetCause(e.value.get()));
+    PyErr_SetObject(PyExc_TypeError, relabelled.get());
+}
+
+inline bool number_or_relabel(PyObject* obj, const char* parameter, double& out) {
+    const double v = PyFloat_AsDouble(obj);
+    if (v == -1.0 && PyErr_Occurred()) {
+        relabel_conversion_failure(parameter);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+// Lists are read by index, re-reading the length at every step exactly as the
+// list iterator does, so Python code run by an element's __float__ that
+// mutates the list sees the same outcome as with PyIter_Next.
+bool extract_list(PyObject* list, const char* parameter, std::vector<double>& out) {
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject* item = PyList_GET_ITEM(list, i);
+        if (PyFloat_CheckExact(item)) {
+            out.push_back(PyFloat_AS_DOUBLE(item));
+            continue;
+        }
+        Ref held = Ref::borrow(item);
+        double v;
+        if (!number_or_relabel(held.get(), parameter, v)) return false;
+        out.push_back(v);
+    }
+    return true;
+}
+
+bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& out) {
+    const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        double v;
+        if (!extract_number(PyTuple_GET_ITEM(tuple, i), parameter, v)) return false;
+        out.push_back(v);
+    }
+    return true;
+}
+
+bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>& out) {
+    Ref it = Ref::steal(PyObject_GetIter(obj));
+    if (!it) {
+        relabel_conversion_failure(parameter);
+        return false;
+    }
+    while (true) {
+        Ref item = Ref::steal(PyIter_Next(it.get()));
+        if (!item) {
+            if (PyErr_Occurred()) {
+                relabel_conversion_failure(parameter);
+                return false;
+            }
+            return true;
+        }
+        double v;
+        if (!extract_number(item.get(), parameter, v)) return false;
+        out.push_back(v);
+    }
+}
+
+}  // namespace
+
+bool parse_arguments(const FunctionDescription& f, PyObject* const* args, Py_ssize_t nargs,
+                     PyObject* kwnames, PyObject** slots) {
+    const Py_ssize_t n = f.count;
+    if (nargs > n) {
+        raise_type_error(Ref::steal(PyUnicode_FromFormat(
+            "%s() takes %zd positional arguments but %zd %s given", f.name, n, nargs,
+            nargs == 1 ? "was" : "were")));
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+    if (kwnames) {
+        const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+        for (Py_ssize_t j = 0; j < nkw; ++j) {
+            PyObject* key = PyTuple_GET_ITEM(kwnames, j);
+            Py_ssize_t size = 0;
+            const char* text = PyUnicode_AsUTF8AndSize(key, &size);
+            Py_ssize_t index = -1;
+            if (!text) {
+                PyErr_Clear();  // not encodable: cannot name a parameter
+            } else {
+                for (Py_ssize_t i = 0; i < n; ++i) {
+                    const char* p = f.parameters[i];
+                    if (std::strlen(p) == static_cast<std::size_t>(size) &&
+                        std::memcmp(p, text, static_cast<std::size_t>(size)) == 0) {
+                        index = i;
+                        break;
+                    }
+                }
+            }
+            if (index < 0) {
+                Ref shown = Ref::steal(PyObject_Str(key));
+                if (!shown) return false;
+                raise_type_error(Ref::steal(PyUnicode_FromFormat(
+                    "%s() got an unexpected keyword argument '%U'", f.name, shown.get())));
+                return false;
+            }
+            if (slots[index]) {
+                raise_type_error(Ref::steal(PyUnicode_FromFormat(
+                    "%s() got multiple values for argument '%s'", f.name, f.parameters[index])));
+                return false;
+            }
+            slots[index] = args[nargs + j];
+        }
+    }
+    if (nargs < n) {
+        std::vector<const char*> missing;
+        for (Py_ssize_t i = 0; i < n; ++i)
+            if (!slots[i]) missing.push_back(f.parameters[i]);
+        if (!missing.empty()) {
+            const std::string list = quoted_list(missing);
+            raise_type_error(Ref::steal(PyUnicode_FromFormat(
+                "%s() missing %zd required positional %s: %s", f.name,
+                static_cast<Py_ssize_t>(missing.size()),
+                missing.size() == 1 ? "argument" : "arguments", list.c_str())));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool extract_number(PyObject* obj, const char* parameter, double& out) {
+    if (PyFloat_CheckExact(obj)) {
+        out = PyFloat_AS_DOUBLE(obj);
+        return true;
+    }
+    return number_or_relabel(obj, parameter, out);
+}
+
+bool extract_vector(PyObject* obj, const char* parameter, std::vector<double>& out) {
+    if (PyUnicode_Check(obj)) {
+        raise_type_error(Ref::steal(
+            PyUnicode_FromFormat("argument '%s': Can't extract `str` to `Vec`", parameter)));
+        return false;
+    }
+    if (!PySequence_Check(obj)) {
+        Ref name = Ref::steal(PyType_GetQualName(Py_TYPE(obj)));
+        if (!name) {
+            PyErr_Clear();
+            name = Ref::steal(PyUnicode_FromString("<failed to extract type name>"));
+            if (!name) return false;
+        }
+        raise_type_error(Ref::steal(PyUnicode_FromFormat(
+            "argument '%s': '%U' object cannot be converted to 'Sequence'", parameter, name.get())));
+        return false;
+    }
+    const Py_ssize_t size = PySequence_Size(obj);
+    if (size < 0) {
+        fetch_error();  // discarded; a PanicException is resumed instead
+    } else {
+        out.reserve(static_cast<std::size_t>(std::min(size, MAX_RESERVE)));
+    }
+    if (PyList_CheckExact(obj)) return extract_list(obj, parameter, out);
+    if (PyTuple_CheckExact(obj)) return extract_tuple(obj, parameter, out);
+    return extract_iterable(obj, parameter, out);
+}
+
+}  // namespace tarnivox::py

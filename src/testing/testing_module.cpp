@@ -1,0 +1,224 @@
+// _tarnivox_testing: a private module that exposes the numerical kernels to
+// the test suite and the benchmarks.  tarnivox itself never imports it.
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "numeric/carlson.hpp"
+#include "numeric/interp.hpp"
+#include "numeric/legendre.hpp"
+#include "numeric/tanh_sinh.hpp"
+
+namespace tarnivox {
+namespace {
+
+PyObject* value_or_raise(const Numeric<double>& r) {
+    if (!r) {
+        PyErr_SetString(PyExc_RuntimeError, r.error().message);
+        return nullptr;
+    }
+    return PyFloat_FromDouble(*r);
+}
+
+template <Numeric<double> (*Kernel)(double)>
+PyObject* kernel1(PyObject*, PyObject* args) {
+    double a;
+    if (!PyArg_ParseTuple(args, "d", &a)) return nullptr;
+    return value_or_raise(Kernel(a));
+}
+template <Numeric<double> (*Kernel)(double, double)>
+PyObject* kernel2(PyObject*, PyObject* args) {
+    double a, b;
+    if (!PyArg_ParseTuple(args, "dd", &a, &b)) return nullptr;
+    return value_or_raise(Kernel(a, b));
+}
+template <Numeric<double> (*Kernel)(double, double, double)>
+PyObject* kernel3(PyObject*, PyObject* args) {
+    double a, b, c;
+    if (!PyArg_ParseTuple(args, "ddd", &a, &b, &c)) return nullptr;
+    return value_or_raise(Kernel(a, b, c));
+}
+template <Numeric<double> (*Kernel)(double, double, double, double)>
+PyObject* kernel4(PyObject*, PyObject* args) {
+    double a, b, c, d;
+    if (!PyArg_ParseTuple(args, "dddd", &a, &b, &c, &d)) return nullptr;
+    return value_or_raise(Kernel(a, b, c, d));
+}
+
+// A contiguous float64 buffer (a NumPy array, array('d'), ...).
+struct DoubleBuffer {
+    Py_buffer view{};
+    bool ok = false;
+    DoubleBuffer(PyObject* obj, bool writable) {
+        const int flags = PyBUF_C_CONTIGUOUS | PyBUF_FORMAT | (writable ? PyBUF_WRITABLE : 0);
+        if (PyObject_GetBuffer(obj, &view, flags) < 0) return;
+        if (view.itemsize != sizeof(double) || !view.format || std::string(view.format) != "d") {
+            PyErr_SetString(PyExc_TypeError, "expected a contiguous float64 buffer");
+            PyBuffer_Release(&view);
+            return;
+        }
+        ok = true;
+    }
+    ~DoubleBuffer() {
+        if (ok) PyBuffer_Release(&view);
+    }
+    double* data() const { return static_cast<double*>(view.buf); }
+    Py_ssize_t size() const { return view.len / static_cast<Py_ssize_t>(sizeof(double)); }
+};
+
+// ellippi_many(n, m, out): out[i] = Pi(n[i], m[i]) over float64 buffers,
+// raising RuntimeError at the first failure.  Used by the benchmarks.
+PyObject* ellippi_many(PyObject*, PyObject* args) {
+    PyObject *n_obj, *m_obj, *out_obj;
+    if (!PyArg_ParseTuple(args, "OOO", &n_obj, &m_obj, &out_obj)) return nullptr;
+    DoubleBuffer n(n_obj, false);
+    if (!n.ok) return nullptr;
+    DoubleBuffer m(m_obj, false);
+    if (!m.ok) return nullptr;
+    DoubleBuffer out(out_obj, true);
+    if (!out.ok) return nullptr;
+    if (n.size() != m.size() || n.size() != out.size()) {
+        PyErr_SetString(PyExc_ValueError, "n, m and out must have the same length");
+        return nullptr;
+    }
+    for (Py_ssize_t i = 0; i < n.size(); ++i) {
+        const auto r = ellippi(n.data()[i], m.data()[i]);
+        if (!r) {
+            PyErr_SetString(PyExc_RuntimeError, r.error().message);
+            return nullptr;
+        }
+        out.data()[i] = *r;
+    }
+    Py_RETURN_NONE;
+}
+
+// integrate(f, a, b, tolerance) -> (value, abs_error, evaluations).  If f
+// raises, the remaining samples are NaN and the exception is re-raised.
+PyObject* integrate_py(PyObject*, PyObject* args) {
+    PyObject* f;
+    double a, b, tolerance;
+    if (!PyArg_ParseTuple(args, "Oddd", &f, &a, &b, &tolerance)) return nullptr;
+    bool failed = false;
+    auto integrand = [&](double x) -> double {
+        if (failed) return NAN;
+        PyObject* arg = PyFloat_FromDouble(x);
+        if (!arg) {
+            failed = true;
+            return NAN;
+        }
+        PyObject* r = PyObject_CallOneArg(f, arg);
+        Py_DECREF(arg);
+        if (!r) {
+            failed = true;
+            return NAN;
+        }
+        const double v = PyFloat_AsDouble(r);
+        Py_DECREF(r);
+        if (v == -1.0 && PyErr_Occurred()) {
+            failed = true;
+            return NAN;
+        }
+        return v;
+    };
+    const QuadratureEstimate q = integrate(integrand, a, b, tolerance);
+    if (failed) return nullptr;
+    return Py_BuildValue("(ddI)", q.value, q.abs_error, static_cast<unsigned>(q.evaluations));
+}
+
+bool to_doubles(PyObject* seq, std::vector<double>& out) {
+    PyObject* fast = PySequence_Fast(seq, "expected a sequence of floats");
+    if (!fast) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(fast);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        const double v = PyFloat_AsDouble(PySequence_Fast_GET_ITEM(fast, i));
+        if (v == -1.0 && PyErr_Occurred()) {
+            Py_DECREF(fast);
+            return false;
+        }
+        out.push_back(v);
+    }
+    Py_DECREF(fast);
+    return true;
+}
+
+bool parse_mode(const char* name, double fill, BoundaryMode& mode) {
+    const std::string s(name);
+    if (s == "extend") mode = BoundaryMode::extend();
+    else if (s == "hold") mode = BoundaryMode::hold_ends();
+    else if (s == "fill") mode = BoundaryMode::filled(fill);
+    else {
+        PyErr_SetString(PyExc_ValueError, "mode must be 'extend', 'hold' or 'fill'");
+        return false;
+    }
+    return true;
+}
+
+// interp(x, y, xp, mode, fill=0.0, prepared=False)
+PyObject* interp_py(PyObject*, PyObject* args) {
+    PyObject *xs, *ys;
+    double xp, fill = 0.0;
+    const char* mode_name;
+    int prepared = 0;
+    if (!PyArg_ParseTuple(args, "OOds|dp", &xs, &ys, &xp, &mode_name, &fill, &prepared))
+        return nullptr;
+    std::vector<double> x, y;
+    BoundaryMode mode{};
+    if (!to_doubles(xs, x) || !to_doubles(ys, y) || !parse_mode(mode_name, fill, mode))
+        return nullptr;
+    if (prepared) return PyFloat_FromDouble(PiecewiseLinear(x, y, mode)(xp));
+    return PyFloat_FromDouble(interp(x, y, xp, mode));
+}
+
+// tanh_sinh_nodes() -> list of levels, each a list of (w, x).
+PyObject* tanh_sinh_nodes(PyObject*, PyObject*) {
+    PyObject* levels = PyList_New(0);
+    if (!levels) return nullptr;
+    const TanhSinhPair* pair = tanh_sinh::NODES;
+    for (int level = 0; level < tanh_sinh::LEVELS; ++level) {
+        PyObject* list = PyList_New(0);
+        if (!list || PyList_Append(levels, list) < 0) {
+            Py_XDECREF(list);
+            Py_DECREF(levels);
+            return nullptr;
+        }
+        Py_DECREF(list);
+        for (int j = 0; j < tanh_sinh::LEVEL_PAIRS[level]; ++j, ++pair) {
+            PyObject* t = Py_BuildValue("(dd)", pair->w, pair->x);
+            if (!t || PyList_Append(list, t) < 0) {
+                Py_XDECREF(t);
+                Py_DECREF(levels);
+                return nullptr;
+            }
+            Py_DECREF(t);
+        }
+    }
+    return levels;
+}
+
+PyMethodDef METHODS[] = {
+    {"elliprf", kernel3<elliprf>, METH_VARARGS, "R_F(x, y, z)"},
+    {"elliprd", kernel3<elliprd>, METH_VARARGS, "R_D(x, y, z)"},
+    {"elliprj", kernel4<elliprj>, METH_VARARGS, "R_J(x, y, z, p)"},
+    {"elliprc", kernel2<elliprc>, METH_VARARGS, "R_C(x, y)"},
+    {"ellipk", kernel1<ellipk>, METH_VARARGS, "K(m)"},
+    {"ellipe", kernel1<ellipe>, METH_VARARGS, "E(m)"},
+    {"ellippi", kernel2<ellippi>, METH_VARARGS, "Pi(n, m)"},
+    {"ellippi_many", ellippi_many, METH_VARARGS, "out[i] = Pi(n[i], m[i]) over float64 buffers"},
+    {"integrate", integrate_py, METH_VARARGS, "integrate(f, a, b, tolerance) -> (value, abs_error, evaluations)"},
+    {"interp", interp_py, METH_VARARGS, "interp(x, y, xp, mode, fill=0.0, prepared=False)"},
+    {"tanh_sinh_nodes", tanh_sinh_nodes, METH_NOARGS, "the abscissa-weight table, by level"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef MODULE_DEF = {
+    PyModuleDef_HEAD_INIT, "_tarnivox_testing", "Private test support for tarnivox's numerical kernels.",
+    -1, METHODS, nullptr, nullptr, nullptr, nullptr,
+};
+
+}  // namespace
+}  // namespace tarnivox
+
+PyMODINIT_FUNC PyInit__tarnivox_testing(void) { return PyModule_Create(&tarnivox::MODULE_DEF); }
