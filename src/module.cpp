@@ -29,7 +29,14 @@ constexpr const char* L_R_RE_RSTAR[] = {"l", "r", "re", "rstar"};
 constexpr const char* L_RE_RSTAR_BL_BF[] = {"l", "re", "rstar", "bl", "bf"};
 
 constexpr FunctionDescription WITT_MAO{"witt_mao_magnification", L_RE_RSTAR, 3};
+constexpr FunctionDescription INTEGRATED_WITT_MAO{"integrated_witt_mao_magnification", L_RE_RSTAR, 3};
+constexpr FunctionDescription FLUX_MAP_WITT_MAO{"integrated_flux_map_witt_mao_magnification",
+                                                L_RE_RSTAR_BL_BF, 5};
 constexpr FunctionDescription HEYROVSKY{"heyrovsky_magnification", L_R_RE_RSTAR, 4};
+constexpr FunctionDescription INTEGRATED_HEYROVSKY{"integrated_heyrovsky_magnification",
+                                                   L_RE_RSTAR, 3};
+constexpr FunctionDescription FLUX_MAP_HEYROVSKY{"integrated_flux_map_heyrovsky_magnification",
+                                                 L_RE_RSTAR_BL_BF, 5};
 constexpr FunctionDescription DISCRETE_HEYROVSKY{"discrete_flux_map_heyrovsky_magnification",
                                                  L_RE_RSTAR_BL_BF, 5};
 
@@ -55,7 +62,7 @@ PyObject* call_l_re_rstar(const FunctionDescription& f, PyObject* const* args, P
         if (!py::extract_vector(slot[0], "l", l) || !py::extract_number(slot[1], "re", re) ||
             !py::extract_number(slot[2], "rstar", rstar))
             return nullptr;
-        return py::to_python(compute(std::move(l), re, rstar));
+        return py::to_python(compute(l, re, rstar));
     });
 }
 
@@ -73,7 +80,7 @@ PyObject* call_l_re_rstar_bl_bf(const FunctionDescription& f, PyObject* const* a
             !py::extract_vector(slot[4], "bf", bf))
             return nullptr;
         check_equal_lengths(bl, bf);
-        return py::to_python(compute(std::move(l), re, rstar, std::move(bl), std::move(bf)));
+        return py::to_python(compute(l, re, rstar, bl, bf));
     });
 }
 
@@ -81,6 +88,18 @@ PyObject* call_l_re_rstar_bl_bf(const FunctionDescription& f, PyObject* const* a
 
 PyObject* witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return call_l_re_rstar(WITT_MAO, args, nargs, kwnames, witt_mao_magnification);
+}
+
+PyObject* integrated_witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                    PyObject* kwnames) {
+    return call_l_re_rstar(INTEGRATED_WITT_MAO, args, nargs, kwnames,
+                           integrated_witt_mao_magnification);
+}
+
+PyObject* flux_map_witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                  PyObject* kwnames) {
+    return call_l_re_rstar_bl_bf(FLUX_MAP_WITT_MAO, args, nargs, kwnames,
+                                 integrated_flux_map_witt_mao_magnification);
 }
 
 PyObject* heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -95,12 +114,21 @@ PyObject* heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
+PyObject* integrated_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                     PyObject* kwnames) {
+    return call_l_re_rstar(INTEGRATED_HEYROVSKY, args, nargs, kwnames,
+                           integrated_heyrovsky_magnification);
+}
+
+PyObject* flux_map_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                   PyObject* kwnames) {
+    return call_l_re_rstar_bl_bf(FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
+                                 integrated_flux_map_heyrovsky_magnification);
+}
+
 PyObject* discrete_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                    PyObject* kwnames) {
-    return call_l_re_rstar_bl_bf(
-        DISCRETE_HEYROVSKY, args, nargs, kwnames,
-        [](std::vector<double> l, double re, double rstar, std::vector<double> bl,
-           std::vector<double> bf) { return discrete_ring_sum(std::move(l), re, rstar, bl, bf); });
+    return call_l_re_rstar_bl_bf(DISCRETE_HEYROVSKY, args, nargs, kwnames, discrete_ring_sum);
 }
 
 // ------------------------------------------------------- the module
@@ -116,8 +144,18 @@ constexpr PyCFunction fastcall() {
 PyMethodDef METHODS[] = {
     {"witt_mao_magnification", fastcall<witt_mao_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "witt_mao_magnification(l, re, rstar)\n--\n\n"},
+    {"integrated_witt_mao_magnification", fastcall<integrated_witt_mao_entry>(),
+     METH_FASTCALL | METH_KEYWORDS, "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"},
+    {"integrated_flux_map_witt_mao_magnification", fastcall<flux_map_witt_mao_entry>(),
+     METH_FASTCALL | METH_KEYWORDS,
+     "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"},
     {"heyrovsky_magnification", fastcall<heyrovsky_entry>(), METH_FASTCALL | METH_KEYWORDS,
      "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"},
+    {"integrated_heyrovsky_magnification", fastcall<integrated_heyrovsky_entry>(),
+     METH_FASTCALL | METH_KEYWORDS, "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"},
+    {"integrated_flux_map_heyrovsky_magnification", fastcall<flux_map_heyrovsky_entry>(),
+     METH_FASTCALL | METH_KEYWORDS,
+     "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
     {"discrete_flux_map_heyrovsky_magnification", fastcall<discrete_heyrovsky_entry>(),
      METH_FASTCALL | METH_KEYWORDS,
      "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},

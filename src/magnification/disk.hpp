@@ -22,6 +22,26 @@ struct DiskConstants {
 Numeric<double> uniform_disk(double u, const DiskConstants& c);
 
 // One magnification per separation l[i] (in stellar radii), rho = rstar / re.
-Numeric<std::vector<double>> witt_mao_magnification(std::vector<double> l, double re, double rstar);
+Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l, double re,
+                                                    double rstar);
+
+// Magnification of a star with radial brightness profile I(r), as the
+// integral over r of I(r) d/dr[pi r^2 f(r)] / norm, f(r) being the
+// magnification of the concentric uniform disk of radius r.  Fails only if the
+// whole-disk magnification does.
+template <class Profile>
+Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                const Profile& profile,
+                                                                double norm);
+
+// With the built-in linear limb-darkening law.
+Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector<double>& l,
+                                                               double re, double rstar);
+
+// With a tabulated profile bl -> bf (equal lengths, checked by the caller).
+Numeric<std::vector<double>> integrated_flux_map_witt_mao_magnification(
+    const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
+    const std::vector<double>& bf);
 
 }  // namespace tarnivox

@@ -2,12 +2,11 @@
 
 #include <cmath>
 
+#include "magnification/profile.hpp"
 #include "numeric/legendre.hpp"
 
 namespace tarnivox {
 namespace {
-
-constexpr double TWO_PI = 6.283185307179586;
 
 // The logarithmic expansion about the lens holds for |l - r| small against l;
 // beyond this fraction the closed form is exact to rounding.
@@ -47,7 +46,7 @@ Numeric<double> heyrovsky_magnification(double l, double r, double re, double rs
     return ((((q2 + q2) * *K) + g2 * *P) * (4 / (s * std::sqrt(D)))) / TWO_PI;
 }
 
-Numeric<std::vector<double>> discrete_ring_sum(std::vector<double> l, double re, double rstar,
+Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, double re, double rstar,
                                                const std::vector<double>& bl,
                                                const std::vector<double>& bf) {
     std::vector<double> out;
@@ -67,6 +66,45 @@ Numeric<std::vector<double>> discrete_ring_sum(std::vector<double> l, double re,
         out.push_back(S);
     }
     return out;
+}
+
+template <class Profile>
+std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
+                                                        double rstar, const Profile& profile,
+                                                        double norm) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l) {
+        // Flux of the annulus at r times its magnification; a failed ring is a
+        // NaN sample.
+        auto G = [&](double r) {
+            const auto A = heyrovsky_magnification(li, r, re, rstar);
+            const double f = A ? *A : NAN;
+            return profile(r) * ((TWO_PI * r) * f);
+        };
+        out.push_back(integrate_over_source(G, li) / norm);
+    }
+    return out;
+}
+
+template std::vector<double> _integrated_heyrovsky_magnification<LinearLimbDarkening>(
+    const std::vector<double>&, double, double, const LinearLimbDarkening&, double);
+template std::vector<double> _integrated_heyrovsky_magnification<PiecewiseLinear>(
+    const std::vector<double>&, double, double, const PiecewiseLinear&, double);
+
+std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
+                                                       double rstar) {
+    return _integrated_heyrovsky_magnification(l, re, rstar, LinearLimbDarkening{},
+                                               LinearLimbDarkening::NORM);
+}
+
+std::vector<double> integrated_flux_map_heyrovsky_magnification(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                const std::vector<double>& bl,
+                                                                const std::vector<double>& bf) {
+    const PiecewiseLinear profile = tabulated_profile(bl, bf);
+    const double norm = flux_normalisation(profile);
+    return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm);
 }
 
 }  // namespace tarnivox

@@ -14,9 +14,29 @@ namespace tarnivox {
 // re and rstar enter through q = re / rstar.
 Numeric<double> heyrovsky_magnification(double l, double r, double re, double rstar);
 
+// Magnification of a star with radial brightness profile I(r):
+//   integral_0^1 I(r) 2 pi r A_ring(l, r) dr / norm,
+// norm being the star's flux 2 pi integral_0^1 r I(r) dr.  A ring evaluation
+// that fails counts as a NaN sample, which the quadrature takes as 0, so this
+// family has no numeric error.
+template <class Profile>
+std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
+                                                        double rstar, const Profile& profile,
+                                                        double norm);
+
+// With the built-in linear limb-darkening law.
+std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
+                                                       double rstar);
+
+// With a tabulated profile bl -> bf (equal lengths, checked by the caller).
+std::vector<double> integrated_flux_map_heyrovsky_magnification(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                const std::vector<double>& bl,
+                                                                const std::vector<double>& bf);
+
 // Weighted sum over rings of radii bl[j] and weights bf[j] (equal lengths,
 // checked by the caller), one value per separation.
-Numeric<std::vector<double>> discrete_ring_sum(std::vector<double> l, double re, double rstar,
+Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, double re, double rstar,
                                                const std::vector<double>& bl,
                                                const std::vector<double>& bf);
 
