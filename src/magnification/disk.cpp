@@ -39,13 +39,6 @@ double small_disk_mean(double u, double a) {
     return A + (second + fourth);
 }
 
-// Magnification of the uniform disk of radius a (Einstein radii) concentric
-// with the source, lens at u; a failure of the closed form is a NaN sample.
-double concentric_disk(double u, double a) {
-    if (a < SMALL_DISK * u) return small_disk_mean(u, a);
-    const auto A = uniform_disk(u, DiskConstants(a));
-    return A ? *A : NAN;
-}
 
 }  // namespace
 
@@ -89,6 +82,12 @@ Numeric<double> uniform_disk(double u, const DiskConstants& c) {
     return A_minus + A_plus;
 }
 
+double concentric_disk_magnification(double u, double a) {
+    if (a < SMALL_DISK * u) return small_disk_mean(u, a);
+    const auto A = uniform_disk(u, DiskConstants(a));
+    return A ? *A : NAN;
+}
+
 Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l, double re,
                                                     double rstar) {
     std::vector<double> out;
@@ -102,46 +101,6 @@ Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l
     }
     return out;
 }
-
-template <class Profile>
-Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vector<double>& l,
-                                                                double re, double rstar,
-                                                                const Profile& profile,
-                                                                double norm) {
-    // The whole-disk magnification decides whether the call can succeed.
-    const auto whole = witt_mao_magnification(l, re, rstar);
-    if (!whole) return std::unexpected(whole.error());
-    std::vector<double> out;
-    out.reserve(l.size());
-    const double rho = rstar / re;
-    const double eps3 = cbrt_eps();
-    for (const double li : l) {
-        const double u = li * rho;
-        // f(r): the disk of radius r (stellar radii) about the source centre;
-        // nothing is seen inside a negative radius.
-        auto f = [&](double r) { return r < 0 ? 0.0 : concentric_disk(u, r * rho); };
-        // d/dr [pi r^2 f(r)] = 2 pi r (f + r f'/2): the flux of the annulus at r.
-        auto G = [&](double r) {
-            double fr = 0.0, D = 0.0;
-            if (!(r < 0)) {
-                fr = f(r);
-                const double h = (std::fabs(r) + 1.0) * eps3;
-                const double f_up = f(r + h);
-                const double f_down = f(r - h);
-                D = (f_up - f_down) / (h + h);
-            }
-            const double W = (TWO_PI * r) * ((0.5 * r) * D + fr);
-            return profile(r) * W;
-        };
-        out.push_back(integrate_over_source(G, li) / norm);
-    }
-    return out;
-}
-
-template Numeric<std::vector<double>> _integrated_witt_mao_magnification<LinearLimbDarkening>(
-    const std::vector<double>&, double, double, const LinearLimbDarkening&, double);
-template Numeric<std::vector<double>> _integrated_witt_mao_magnification<PiecewiseLinear>(
-    const std::vector<double>&, double, double, const PiecewiseLinear&, double);
 
 Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector<double>& l,
                                                                double re, double rstar) {

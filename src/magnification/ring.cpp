@@ -68,30 +68,6 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
     return out;
 }
 
-template <class Profile>
-std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
-                                                        double rstar, const Profile& profile,
-                                                        double norm) {
-    std::vector<double> out;
-    out.reserve(l.size());
-    for (const double li : l) {
-        // Flux of the annulus at r times its magnification; a failed ring is a
-        // NaN sample.
-        auto G = [&](double r) {
-            const auto A = heyrovsky_magnification(li, r, re, rstar);
-            const double f = A ? *A : NAN;
-            return profile(r) * ((TWO_PI * r) * f);
-        };
-        out.push_back(integrate_over_source(G, li) / norm);
-    }
-    return out;
-}
-
-template std::vector<double> _integrated_heyrovsky_magnification<LinearLimbDarkening>(
-    const std::vector<double>&, double, double, const LinearLimbDarkening&, double);
-template std::vector<double> _integrated_heyrovsky_magnification<PiecewiseLinear>(
-    const std::vector<double>&, double, double, const PiecewiseLinear&, double);
-
 std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
                                                        double rstar) {
     return _integrated_heyrovsky_magnification(l, re, rstar, LinearLimbDarkening{},

@@ -4,8 +4,10 @@
 // and its logarithmic expansion for a ring passing through the lens.
 #pragma once
 
+#include <cmath>
 #include <vector>
 
+#include "magnification/profile.hpp"
 #include "numeric/numeric_result.hpp"
 
 namespace tarnivox {
@@ -22,7 +24,21 @@ Numeric<double> heyrovsky_magnification(double l, double r, double re, double rs
 template <class Profile>
 std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
                                                         double rstar, const Profile& profile,
-                                                        double norm);
+                                                        double norm) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l) {
+        // Flux of the annulus at r times its magnification; a failed ring is a
+        // NaN sample.
+        auto G = [&](double r) {
+            const auto A = heyrovsky_magnification(li, r, re, rstar);
+            const double f = A ? *A : NAN;
+            return profile(r) * ((TWO_PI * r) * f);
+        };
+        out.push_back(integrate_over_source(G, li) / norm);
+    }
+    return out;
+}
 
 // With the built-in linear limb-darkening law.
 std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,

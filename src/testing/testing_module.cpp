@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "magnification/disk.hpp"
+#include "magnification/ring.hpp"
 #include "numeric/carlson.hpp"
 #include "numeric/interp.hpp"
 #include "numeric/legendre.hpp"
@@ -22,6 +24,8 @@ PyObject* value_or_raise(const Numeric<double>& r) {
     }
     return PyFloat_FromDouble(*r);
 }
+
+Numeric<double> concentric_disk_numeric(double u, double a) { return concentric_disk_magnification(u, a); }
 
 template <Numeric<double> (*Kernel)(double)>
 PyObject* kernel1(PyObject*, PyObject* args) {
@@ -198,7 +202,95 @@ PyObject* tanh_sinh_nodes(PyObject*, PyObject*) {
     return levels;
 }
 
+// The built-in profile, recording every radius at which it is evaluated: one
+// call per quadrature node of the profile-integrated magnifications.
+struct RecordingProfile {
+    std::vector<double>* radii;
+    double operator()(double r) const {
+        radii->push_back(r);
+        return LinearLimbDarkening{}(r);
+    }
+};
+
+PyObject* list_of(const std::vector<double>& v) {
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(v.size()));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        PyObject* f = PyFloat_FromDouble(v[i]);
+        if (!f) {
+            Py_DECREF(list);
+            return nullptr;
+        }
+        PyList_SET_ITEM(list, static_cast<Py_ssize_t>(i), f);
+    }
+    return list;
+}
+
+// integrated_nodes(family, l, re, rstar) -> the quadrature nodes r (stellar
+// radii) of one separation, family 'ring' or 'disk', built-in profile.
+PyObject* integrated_nodes(PyObject*, PyObject* args) {
+    const char* family;
+    double l, re, rstar;
+    if (!PyArg_ParseTuple(args, "sddd", &family, &l, &re, &rstar)) return nullptr;
+    std::vector<double> radii;
+    const RecordingProfile profile{&radii};
+    const std::vector<double> ls{l};
+    if (std::string(family) == "ring") {
+        _integrated_heyrovsky_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
+    } else if (std::string(family) == "disk") {
+        const auto r = _integrated_witt_mao_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
+        if (!r) return value_or_raise(std::unexpected(r.error()));
+    } else {
+        PyErr_SetString(PyExc_ValueError, "family must be 'ring' or 'disk'");
+        return nullptr;
+    }
+    return list_of(radii);
+}
+
+// ring_at(l, radii, re, rstar) -> sum of the finite ring magnifications at the
+// given radii: the ring evaluations of an integral, without the quadrature.
+PyObject* ring_at(PyObject*, PyObject* args) {
+    double l, re, rstar;
+    PyObject* radii_obj;
+    if (!PyArg_ParseTuple(args, "dOdd", &l, &radii_obj, &re, &rstar)) return nullptr;
+    DoubleBuffer radii(radii_obj, false);
+    if (!radii.ok) return nullptr;
+    double sum = 0;
+    for (Py_ssize_t i = 0; i < radii.size(); ++i) {
+        const auto A = heyrovsky_magnification(l, radii.data()[i], re, rstar);
+        if (A && std::isfinite(*A)) sum += *A;
+    }
+    return PyFloat_FromDouble(sum);
+}
+
+// disk_at(l, radii, re, rstar) -> sum of the finite concentric-disk
+// magnifications at r, r + h and r - h for each radius: the disk evaluations
+// of an integral, without the quadrature.
+PyObject* disk_at(PyObject*, PyObject* args) {
+    double l, re, rstar;
+    PyObject* radii_obj;
+    if (!PyArg_ParseTuple(args, "dOdd", &l, &radii_obj, &re, &rstar)) return nullptr;
+    DoubleBuffer radii(radii_obj, false);
+    if (!radii.ok) return nullptr;
+    const double rho = rstar / re;
+    const double u = l * rho;
+    double sum = 0;
+    for (Py_ssize_t i = 0; i < radii.size(); ++i) {
+        const double r = radii.data()[i];
+        const double h = (std::fabs(r) + 1.0) * cbrt_eps();
+        for (const double x : {r, r + h, r - h}) {
+            const double f = x < 0 ? 0.0 : concentric_disk_magnification(u, x * rho);
+            if (std::isfinite(f)) sum += f;
+        }
+    }
+    return PyFloat_FromDouble(sum);
+}
+
 PyMethodDef METHODS[] = {
+    {"integrated_nodes", integrated_nodes, METH_VARARGS, "integrated_nodes(family, l, re, rstar) -> node radii"},
+    {"ring_at", ring_at, METH_VARARGS, "ring_at(l, radii, re, rstar) -> sum of ring magnifications"},
+    {"disk_at", disk_at, METH_VARARGS, "disk_at(l, radii, re, rstar) -> sum of disk magnifications at r, r +- h"},
+    {"concentric_disk", kernel2<concentric_disk_numeric>, METH_VARARGS, "concentric_disk(u, a): uniform disk of radius a at distance u"},
     {"elliprf", kernel3<elliprf>, METH_VARARGS, "R_F(x, y, z)"},
     {"elliprd", kernel3<elliprd>, METH_VARARGS, "R_D(x, y, z)"},
     {"elliprj", kernel4<elliprj>, METH_VARARGS, "R_J(x, y, z, p)"},
