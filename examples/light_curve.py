@@ -3,7 +3,8 @@
 The lens-source separation follows u(t) = sqrt(u0^2 + ((t - t0)/tE)^2) in
 Einstein radii; tarnivox takes separations in stellar radii, l = u / rho with
 rho = rstar / re.  Printed: the point-source magnification and the
-finite-source magnification of a uniform star.
+finite-source magnifications of a uniform star and of a star with linear limb
+darkening (I(r) = 1 - 0.6 (1 - sqrt(1 - r^2))).
 
     python examples/light_curve.py
 """
@@ -25,10 +26,11 @@ def main(n=41, half_width=0.3):
     u = [math.hypot(U0, (t - T0) / TE) for t in times]
     l = [ui / rho for ui in u]
     uniform = tarnivox.witt_mao_magnification(l, RE, RSTAR)
+    darkened = tarnivox.integrated_heyrovsky_magnification(l, RE, RSTAR)
     print(f"# event: t0 = {T0} d, u0 = {U0}, tE = {TE} d, rho = {rho}")
-    print(f"{'t [d]':>9} {'u':>10} {'l = u/rho':>10} {'A point':>12} {'A uniform':>12}")
-    for t, ui, li, a in zip(times, u, l, uniform):
-        print(f"{t:9.4f} {ui:10.6f} {li:10.4f} {point_source(ui):12.4f} {a:12.4f}")
+    print(f"{'t [d]':>9} {'u':>10} {'l = u/rho':>10} {'A point':>12} {'A uniform':>12} {'A limb-dark':>12}")
+    for t, ui, li, a, ld in zip(times, u, l, uniform, darkened):
+        print(f"{t:9.4f} {ui:10.6f} {li:10.4f} {point_source(ui):12.4f} {a:12.4f} {ld:12.4f}")
 
 
 if __name__ == "__main__":
