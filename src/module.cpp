@@ -40,68 +40,46 @@ constexpr FunctionDescription FLUX_MAP_HEYROVSKY{"integrated_flux_map_heyrovsky_
 constexpr FunctionDescription DISCRETE_HEYROVSKY{"discrete_flux_map_heyrovsky_magnification",
                                                  L_RE_RSTAR_BL_BF, 5};
 
-// A tabulated profile is a pair of equal-length sequences.
-void check_equal_lengths(const std::vector<double>& bl, const std::vector<double>& bf) {
-    if (bl.size() != bf.size()) {
-        py::fault("assertion `left == right` failed\n  left: " + std::to_string(bl.size()) +
-                  "\n right: " + std::to_string(bf.size()));
-    }
-}
-
-// ------------------------------------------------------- call shapes
+// ------------------------------------------------------- entry points
 
 // f(l, re, rstar): a sequence and two numbers.
-template <class Compute>
-PyObject* call_l_re_rstar(const FunctionDescription& f, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames, Compute compute) {
+template <const FunctionDescription& F, auto Compute>
+PyObject* l_re_rstar_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::entry_guard([&]() -> PyObject* {
         PyObject* slot[3];
-        if (!py::parse_arguments(f, args, nargs, kwnames, slot)) return nullptr;
+        if (!py::parse_arguments(F, args, nargs, kwnames, slot)) return nullptr;
         std::vector<double> l;
         double re, rstar;
         if (!py::extract_vector(slot[0], "l", l) || !py::extract_number(slot[1], "re", re) ||
             !py::extract_number(slot[2], "rstar", rstar))
             return nullptr;
-        return py::to_python(compute(l, re, rstar));
+        return py::to_python(Compute(l, re, rstar));
     });
 }
 
-// f(l, re, rstar, bl, bf): a sequence, two numbers and a tabulated profile.
-template <class Compute>
-PyObject* call_l_re_rstar_bl_bf(const FunctionDescription& f, PyObject* const* args,
-                                Py_ssize_t nargs, PyObject* kwnames, Compute compute) {
+// f(l, re, rstar, bl, bf): a sequence, two numbers and a tabulated profile,
+// whose two columns must have equal lengths.
+template <const FunctionDescription& F, auto Compute>
+PyObject* l_re_rstar_bl_bf_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                                 PyObject* kwnames) {
     return py::entry_guard([&]() -> PyObject* {
         PyObject* slot[5];
-        if (!py::parse_arguments(f, args, nargs, kwnames, slot)) return nullptr;
+        if (!py::parse_arguments(F, args, nargs, kwnames, slot)) return nullptr;
         std::vector<double> l, bl, bf;
         double re, rstar;
         if (!py::extract_vector(slot[0], "l", l) || !py::extract_number(slot[1], "re", re) ||
             !py::extract_number(slot[2], "rstar", rstar) || !py::extract_vector(slot[3], "bl", bl) ||
             !py::extract_vector(slot[4], "bf", bf))
             return nullptr;
-        check_equal_lengths(bl, bf);
-        return py::to_python(compute(l, re, rstar, bl, bf));
+        if (bl.size() != bf.size()) {
+            py::fault("assertion `left == right` failed\n  left: " + std::to_string(bl.size()) +
+                      "\n right: " + std::to_string(bf.size()));
+        }
+        return py::to_python(Compute(l, re, rstar, bl, bf));
     });
 }
 
-// ------------------------------------------------------- entry points
-
-PyObject* witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return call_l_re_rstar(WITT_MAO, args, nargs, kwnames, witt_mao_magnification);
-}
-
-PyObject* integrated_witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) {
-    return call_l_re_rstar(INTEGRATED_WITT_MAO, args, nargs, kwnames,
-                           integrated_witt_mao_magnification);
-}
-
-PyObject* flux_map_witt_mao_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                  PyObject* kwnames) {
-    return call_l_re_rstar_bl_bf(FLUX_MAP_WITT_MAO, args, nargs, kwnames,
-                                 integrated_flux_map_witt_mao_magnification);
-}
-
+// heyrovsky_magnification(l, r, re, rstar): four numbers, one float.
 PyObject* heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return py::entry_guard([&]() -> PyObject* {
         PyObject* slot[4];
@@ -114,23 +92,6 @@ PyObject* heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, Py
     });
 }
 
-PyObject* integrated_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) {
-    return call_l_re_rstar(INTEGRATED_HEYROVSKY, args, nargs, kwnames,
-                           integrated_heyrovsky_magnification);
-}
-
-PyObject* flux_map_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) {
-    return call_l_re_rstar_bl_bf(FLUX_MAP_HEYROVSKY, args, nargs, kwnames,
-                                 integrated_flux_map_heyrovsky_magnification);
-}
-
-PyObject* discrete_heyrovsky_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                   PyObject* kwnames) {
-    return call_l_re_rstar_bl_bf(DISCRETE_HEYROVSKY, args, nargs, kwnames, discrete_ring_sum);
-}
-
 // ------------------------------------------------------- the module
 
 template <auto Entry>
@@ -141,23 +102,28 @@ constexpr PyCFunction fastcall() {
 
 // The docstring is only the text signature: __text_signature__ is the
 // parenthesised list and __doc__ is None.
+constexpr int FASTCALL = METH_FASTCALL | METH_KEYWORDS;
+
 PyMethodDef METHODS[] = {
-    {"witt_mao_magnification", fastcall<witt_mao_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"witt_mao_magnification",
+     fastcall<l_re_rstar_entry<WITT_MAO, witt_mao_magnification>>(), FASTCALL,
      "witt_mao_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_witt_mao_magnification", fastcall<integrated_witt_mao_entry>(),
-     METH_FASTCALL | METH_KEYWORDS, "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_flux_map_witt_mao_magnification", fastcall<flux_map_witt_mao_entry>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"},
-    {"heyrovsky_magnification", fastcall<heyrovsky_entry>(), METH_FASTCALL | METH_KEYWORDS,
+    {"integrated_witt_mao_magnification",
+     fastcall<l_re_rstar_entry<INTEGRATED_WITT_MAO, integrated_witt_mao_magnification>>(), FASTCALL,
+     "integrated_witt_mao_magnification(l, re, rstar)\n--\n\n"},
+    {"integrated_flux_map_witt_mao_magnification",
+     fastcall<l_re_rstar_bl_bf_entry<FLUX_MAP_WITT_MAO, integrated_flux_map_witt_mao_magnification>>(),
+     FASTCALL, "integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf)\n--\n\n"},
+    {"heyrovsky_magnification", fastcall<heyrovsky_entry>(), FASTCALL,
      "heyrovsky_magnification(l, r, re, rstar)\n--\n\n"},
-    {"integrated_heyrovsky_magnification", fastcall<integrated_heyrovsky_entry>(),
-     METH_FASTCALL | METH_KEYWORDS, "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"},
-    {"integrated_flux_map_heyrovsky_magnification", fastcall<flux_map_heyrovsky_entry>(),
-     METH_FASTCALL | METH_KEYWORDS,
-     "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
-    {"discrete_flux_map_heyrovsky_magnification", fastcall<discrete_heyrovsky_entry>(),
-     METH_FASTCALL | METH_KEYWORDS,
+    {"integrated_heyrovsky_magnification",
+     fastcall<l_re_rstar_entry<INTEGRATED_HEYROVSKY, integrated_heyrovsky_magnification>>(), FASTCALL,
+     "integrated_heyrovsky_magnification(l, re, rstar)\n--\n\n"},
+    {"integrated_flux_map_heyrovsky_magnification",
+     fastcall<l_re_rstar_bl_bf_entry<FLUX_MAP_HEYROVSKY, integrated_flux_map_heyrovsky_magnification>>(),
+     FASTCALL, "integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
+    {"discrete_flux_map_heyrovsky_magnification",
+     fastcall<l_re_rstar_bl_bf_entry<DISCRETE_HEYROVSKY, discrete_ring_sum>>(), FASTCALL,
      "discrete_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf)\n--\n\n"},
 };
 
