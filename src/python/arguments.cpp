@@ -100,6 +100,36 @@ bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& 
     return true;
 }
 
+// A one-dimensional NumPy array of native float64: iterating it yields
+// numpy.float64 scalars (a float subclass) holding exactly these values, and
+// cannot fail, so the buffer is read directly.  Only the exact ndarray type
+// qualifies (a subclass may iterate differently).  Returns false, with no
+// error set, when the object does not qualify.
+bool extract_float64_array(PyObject* obj, std::vector<double>& out) {
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return false;
+    Py_buffer view;
+    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
+        PyErr_Clear();
+        return false;
+    }
+    const bool qualifies = view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
+                           std::strcmp(view.format, "d") == 0;
+    if (qualifies) {
+        const Py_ssize_t n = view.shape[0];
+        const Py_ssize_t stride = view.strides ? view.strides[0] : Py_ssize_t{sizeof(double)};
+        const char* p = static_cast<const char*>(view.buf);
+        try {
+            out.resize(static_cast<std::size_t>(n));
+        } catch (...) {
+            PyBuffer_Release(&view);
+            throw;
+        }
+        for (Py_ssize_t i = 0; i < n; ++i) std::memcpy(&out[i], p + i * stride, sizeof(double));
+    }
+    PyBuffer_Release(&view);
+    return qualifies;
+}
+
 bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>& out) {
     Ref it = Ref::steal(PyObject_GetIter(obj));
     if (!it) {
@@ -208,6 +238,7 @@ bool extract_vector(PyObject* obj, const char* parameter, std::vector<double>& o
             "argument '%s': '%U' object cannot be converted to 'Sequence'", parameter, name.get())));
         return false;
     }
+    if (extract_float64_array(obj, out)) return true;
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
         fetch_error();  // discarded; a PanicException is resumed instead
