@@ -5,7 +5,11 @@
 namespace tarnivox::py {
 namespace {
 
-[[noreturn]] void api_call_failed() {
+// A result object could not be made.  Out of memory is an ordinary,
+// recoverable Python error: MemoryError is left set and NULL returned.  Any
+// other failure is an internal fault.
+PyObject* result_failed() {
+    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return nullptr;
     PyErr_Print();
     fault("Python API call failed");
 }
@@ -14,16 +18,15 @@ namespace {
 
 PyObject* to_python(double value) {
     PyObject* f = PyFloat_FromDouble(value);
-    if (!f) api_call_failed();
-    return f;
+    return f ? f : result_failed();
 }
 
 PyObject* to_python(const std::vector<double>& values) {
     Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    if (!list) api_call_failed();
+    if (!list) return result_failed();
     for (std::size_t i = 0; i < values.size(); ++i) {
         PyObject* f = PyFloat_FromDouble(values[i]);
-        if (!f) api_call_failed();
+        if (!f) return result_failed();  // the partial list is released here
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), f);
     }
     return list.release();
