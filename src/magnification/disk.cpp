@@ -51,7 +51,7 @@ DiskConstants::DiskConstants(double rho_)
       two_over_rho(2.0 / rho),
       g(one_p / rho2),
       x((-1.0 + rho2) / one_p),
-      rim_window(RIM_FRACTION * rho) {}
+      rim_window(RIM_FRACTION * std::fabs(rho)) {}
 
 Numeric<double> uniform_disk(double u, const DiskConstants& c) {
     const double d = u - c.rho;
