@@ -53,7 +53,7 @@ EXACT_DIGITS = 40
 # Ring radius (stellar radii) of the per-call ring benchmark.
 RING_RADIUS = 0.6
 
-FULL = {"elements": 100_000, "calls": 100_000, "rounds": 9}
+FULL = {"elements": 100_000, "calls": 100_000, "rounds": 15}
 QUICK = {"elements": 10_000, "calls": 10_000, "rounds": 3}
 
 
@@ -182,10 +182,16 @@ def disk_methods(baseline: LibstdcxxBaseline) -> list[Method]:
         function, l_list, rho = tarnivox.witt_mao_magnification, case.l_list, case.rho
         return lambda: function(l_list, 1.0, rho)
 
+    def tarnivox_array_setup(case: Case):
+        function, l, rho = tarnivox.witt_mao_magnification, case.l, case.rho
+        return lambda: function(l, 1.0, rho)
+
     return [
         # The closed form itself loses about eps / (l - 1)^2 near the rim
         # (cancellation between its terms), about 1e-8 at |l - 1| = 1e-4.
         Method(TARNIVOX, tarnivox_setup, reference="mpmath", rtol=1e-6),
+        # The same call on a float64 NumPy array (read through the buffer protocol).
+        Method(TARNIVOX + " (NumPy l)", tarnivox_array_setup, reference=TARNIVOX, rtol=0.0),
         Method(LIBSTDCXX, lambda case: baseline.witt_mao_callable(case.l, case.rho), reference=TARNIVOX, rtol=1e-12),
     ]
 
@@ -261,7 +267,8 @@ def run_disk(quick: bool) -> Table:
         f"All rho: tarnivox {1e9 * totals[TARNIVOX] / (len(cases) * l.size):.1f} ns/element, "
         f"libstdc++ {1e9 * totals[LIBSTDCXX] / (len(cases) * l.size):.1f} ns/element, "
         f"ratio {overall:.3f} (target <= {TARGET_RATIO}: {target_verdict(overall, TARGET_RATIO)}).",
-        "tarnivox: one call on a Python list of floats, converting the list in and the result list out; "
+        "tarnivox: one call on a Python list of floats, converting the list in and the result list out "
+        "(NumPy l: the same on a float64 array); "
         "libstdc++: std::comp_ellint_1/2/3 in the same closed form, one ctypes call on NumPy arrays "
         f"(g++ {' '.join(LibstdcxxBaseline.FLAGS[:2])}).",
         f"Minimum of {sizes['rounds']} interleaved rounds. Separations with |l - 1| < {RIM_MARGIN:g} left out "

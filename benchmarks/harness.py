@@ -89,7 +89,7 @@ def relative_difference(values, reference) -> np.ndarray:
 @dataclass
 class Column:
     header: str
-    fmt: str = ""  # format spec for numbers, e.g. ".1f"; text is shown as is
+    fmt: str = ""  # format of numbers, e.g. ".1f"; text is shown as is
 
 
 @dataclass
