@@ -25,10 +25,14 @@ constexpr int RF_MAX_STEPS = 11;
 constexpr int RD_MAX_STEPS = 50;
 constexpr int RJ_MAX_STEPS = 100;
 
-// fmin/fmax skip a NaN operand, as the argument checks require: a NaN
-// argument passes them and is dealt with by the formulas.
-double min3(double a, double b, double c) { return std::fmin(std::fmin(a, b), c); }
-double max3(double a, double b, double c) { return std::fmax(std::fmax(a, b), c); }
+// Minimum and maximum that skip a NaN operand (as C's fmin and fmax), as the
+// argument checks require: a NaN argument passes them and is dealt with by
+// the formulas.  Written out so that they inline; the sign of a zero result
+// is never observable where they are used.
+inline double min2(double a, double b) { return (b < a || a != a) ? b : a; }
+inline double max2(double a, double b) { return (b > a || a != a) ? b : a; }
+inline double min3(double a, double b, double c) { return min2(min2(a, b), c); }
+inline double max3(double a, double b, double c) { return max2(max2(a, b), c); }
 
 // Series S of DLMF 19.36.2, shared by R_D and R_J.
 double rj_series(double E2, double E3, double E4, double E5) {
@@ -56,8 +60,8 @@ Numeric<double> rc_one_plus(double e) {
 Numeric<double> elliprj_duplication(double x, double y, double z, double p) {
     const double A0 = (x + y + z + 2 * p) / 5;
     double delta = (p - x) * (p - y) * (p - z);
-    const double Q = RJ_STOP * std::fmax(std::fmax(std::fabs(A0 - x), std::fabs(A0 - y)),
-                                         std::fmax(std::fabs(A0 - z), std::fabs(A0 - p)));
+    const double Q = RJ_STOP * max2(max2(std::fabs(A0 - x), std::fabs(A0 - y)),
+                                    max2(std::fabs(A0 - z), std::fabs(A0 - p)));
     double An = A0;
     double fmn = 1;
     double s = 0;
@@ -161,8 +165,8 @@ Numeric<double> elliprf(double x, double y, double z) {
         return PI / (xn + yn);
     }
     const double A0 = (x + y + z) / 3;
-    double Q = RF_STOP * std::fmax(std::fmax(std::fabs(A0), std::fabs(A0 - x)),
-                                   std::fmax(std::fabs(A0 - y), std::fabs(A0 - z)));
+    double Q = RF_STOP * max2(max2(std::fabs(A0), std::fabs(A0 - x)),
+                              max2(std::fabs(A0 - y), std::fabs(A0 - z)));
     double xn = x, yn = y, zn = z, An = A0, fn = 1;
     for (int step = 1;; ++step) {
         const double rx = std::sqrt(xn), ry = std::sqrt(yn), rz = std::sqrt(zn);
@@ -187,7 +191,7 @@ Numeric<double> elliprf(double x, double y, double z) {
 }
 
 Numeric<double> elliprd(double x, double y, double z) {
-    if (std::fmin(x, y) < 0 || x + y == 0)
+    if (min2(x, y) < 0 || x + y == 0)
         return numeric_error("elliprd: x and y must be non-negative, and at most one can be zero.");
     if (z <= 0) return numeric_error("elliprd: z must be positive");
     // R_D is symmetric in x and y only.
@@ -254,7 +258,7 @@ Numeric<double> elliprj(double x, double y, double z, double p) {
     }
     if (y == z) {
         if (y == p) return elliprd(x, y, y);
-        if (std::fmax(y, p) / std::fmin(y, p) > 1.2) {
+        if (max2(y, p) / min2(y, p) > 1.2) {
             // R_J(x, y, y, p) = 3 (R_C(x, y) - R_C(x, p)) / (p - y), DLMF 19.20.6 (p != y).
             auto rcy = elliprc(x, y);
             if (!rcy) return rcy;
