@@ -66,7 +66,9 @@ Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vecto
             const double W = (TWO_PI * r) * ((0.5 * r) * D + fr);
             return profile(r) * W;
         };
-        out.push_back(integrate_over_source(G, li) / norm);
+        SourceCuts cuts = lens_cut(li);
+        add_jumps(profile, cuts);
+        out.push_back(integrate_over_source(G, cuts) / norm);
     }
     return out;
 }

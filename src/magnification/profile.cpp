@@ -9,7 +9,9 @@ double cbrt_eps() {
 
 double flux_normalisation(const PiecewiseLinear& profile) {
     auto Q = [&](double r) { return profile(r) * (TWO_PI * r); };
-    return integrate(Q, 0.0, 1.0, SOURCE_TOLERANCE).value;
+    SourceCuts cuts;
+    add_jumps(profile, cuts);
+    return integrate_over_source(Q, cuts);
 }
 
 }  // namespace tarnivox

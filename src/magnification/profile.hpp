@@ -4,7 +4,9 @@
 // the quadrature over the source radius.
 #pragma once
 
+#include <utility>
 #include <cmath>
+#include <vector>
 
 #include "numeric/interp.hpp"
 #include "numeric/tanh_sinh.hpp"
@@ -24,6 +26,7 @@ double cbrt_eps();
 // Linear limb darkening I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)): 1 at the centre,
 // 0.4 at the rim, NaN beyond it.
 struct LinearLimbDarkening {
+
     double operator()(double r) const {
         const double r2 = r * r;
         const double w = std::sqrt(1.0 - r2);
@@ -33,18 +36,51 @@ struct LinearLimbDarkening {
     static constexpr double NORM = 2.5132741228717936;
 };
 
-// Integral over the source radius r in [0, 1].  A lens inside the star
-// (0 < l < 1) makes the integrand singular on the ring through the lens,
-// r = l; the rule converges at end-point singularities only, so the interval
-// is split there.
-template <class G>
-double integrate_over_source(G&& g, double l) {
-    if (0 < l && l < 1) {
-        return integrate(g, 0.0, l, SOURCE_TOLERANCE).value +
-               integrate(g, l, 1.0, SOURCE_TOLERANCE).value;
+// Radii inside (0, 1) where the integrand over the source is not smooth.
+// The tanh-sinh rule copes with singularities at the ends of its interval
+// only, so the integral over [0, 1] is cut at each of them.
+struct SourceCuts {
+    double r[3];
+    int count = 0;
+    void add(double x) {
+        if (0 < x && x < 1) r[count++] = x;
     }
-    return integrate(g, 0.0, 1.0, SOURCE_TOLERANCE).value;
+};
+
+// The ring through the lens, r = l, when the lens lies inside the star: there
+// the ring magnification diverges logarithmically.
+inline SourceCuts lens_cut(double l) {
+    SourceCuts cuts;
+    cuts.add(l);
+    return cuts;
 }
+
+// Integral over the source radius r in [0, 1], cut at the given radii; the
+// pieces are summed from the centre outwards.
+template <class G>
+double integrate_over_source(G&& g, SourceCuts cuts) {
+    for (int i = 1; i < cuts.count; ++i)  // at most three: insertion sort
+        for (int j = i; j > 0 && cuts.r[j] < cuts.r[j - 1]; --j) std::swap(cuts.r[j], cuts.r[j - 1]);
+    double a = 0.0;
+    double sum = 0.0;
+    for (int i = 0; i < cuts.count; ++i) {
+        if (cuts.r[i] == a) continue;
+        const double piece = integrate(g, a, cuts.r[i], SOURCE_TOLERANCE).value;
+        sum = (a == 0.0) ? piece : sum + piece;
+        a = cuts.r[i];
+    }
+    const double last = integrate(g, a, 1.0, SOURCE_TOLERANCE).value;
+    return (a == 0.0) ? last : sum + last;
+}
+
+// A tabulated profile is zero off its table, so it jumps at the table's end
+// radii when they lie inside the star.
+inline void add_jumps(const PiecewiseLinear& profile, SourceCuts& cuts) {
+    if (profile.size() < 2) return;  // one point: constant everywhere
+    cuts.add(profile.first_x());
+    if (profile.last_x() != profile.first_x()) cuts.add(profile.last_x());
+}
+inline void add_jumps(const LinearLimbDarkening&, SourceCuts&) {}
 
 // Flux of a tabulated profile, 2 pi * integral_0^1 r P(r) dr.
 double flux_normalisation(const PiecewiseLinear& profile);

@@ -35,7 +35,9 @@ std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double
             const double f = A ? *A : NAN;
             return profile(r) * ((TWO_PI * r) * f);
         };
-        out.push_back(integrate_over_source(G, li) / norm);
+        SourceCuts cuts = lens_cut(li);
+        add_jumps(profile, cuts);
+        out.push_back(integrate_over_source(G, cuts) / norm);
     }
     return out;
 }

@@ -31,6 +31,10 @@ public:
     PiecewiseLinear(std::span<const double> x, std::span<const double> y, BoundaryMode mode);
     double operator()(double xp) const;
 
+    std::size_t size() const { return count_; }  // points in the table
+    double first_x() const { return first_x_; }
+    double last_x() const { return last_x_; }
+
 private:
     std::size_t count_;  // L = min(len x, len y)
     double first_y_ = 0, last_y_ = 0, first_x_ = 0, last_x_ = 0;

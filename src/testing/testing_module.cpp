@@ -212,6 +212,8 @@ struct RecordingProfile {
     }
 };
 
+void add_jumps(const RecordingProfile&, SourceCuts&) {}
+
 PyObject* list_of(const std::vector<double>& v) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(v.size()));
     if (!list) return nullptr;
