@@ -48,7 +48,7 @@ Independent validation (the script stops if any check fails):
   int I dM = I(1) M(1) - int I'(r) M(r) dr with M(r) = pi r^2 A_disk(l rho, r rho).
 
 Run from anywhere:  python3 tests/data/make_magnification_reference.py
-(about two minutes on two cores).
+(about five minutes on two cores).
 """
 import json
 import multiprocessing
@@ -282,6 +282,8 @@ def disk_grid():
         for e in rim:
             rows.append(("rim", 1.0 + e, rho))
             rows.append(("rim", 1.0 - e, rho))
+    # two sources of intermediate size: (u, rho) = (0.8, 0.5) and (0.6, 0.2)
+    rows += [("general", 1.6, 0.5), ("general", 3.0, 0.2)]
     return rows
 
 

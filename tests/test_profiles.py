@@ -1,0 +1,284 @@
+"""Physics and accuracy of the profile-integrated magnifications: the ring family
+(integrated_heyrovsky_magnification, integrated_flux_map_heyrovsky_magnification) and
+the disk family (integrated_witt_mao_magnification,
+integrated_flux_map_witt_mao_magnification).
+
+Exact values: data/magnification_reference.json (mpmath, 40+ digits), with the
+limb-darkened star
+    A_LD(l) = int_0^1 I(r) A_ring(l rho, r rho) 2 pi r dr / int_0^1 I(r) 2 pi r dr,
+    I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)),
+and the uniform disk (the same with I = 1).  l in stellar radii, rho = rstar / re.
+"""
+import json
+import math
+import pathlib
+
+import mpmath
+import pytest
+
+import tarnivox
+
+EPS = 2.0 ** -52
+DATA = json.loads((pathlib.Path(__file__).parent / "data" / "magnification_reference.json").read_text())
+LD = [(l, rho, float(v)) for l, rho, v in DATA["limb_darkened"]["rows"]]
+DISK = [(l, rho, float(v)) for k, l, rho, v in DATA["disk"]["rows"] if rho <= 1.0]
+RHOS = [1e-3, 1e-2, 0.1, 1.0]
+
+# Required relative accuracy: (for l >= 1.1, anywhere in 0 <= l <= 20).
+TARGET = {"ring": (1e-12, 1e-9), "disk": (1e-9, 2e-5)}
+FAR = 1.1
+
+BUILTIN = {
+    "ring": lambda l, re, rstar: tarnivox.integrated_heyrovsky_magnification(l, re, rstar),
+    "disk": lambda l, re, rstar: tarnivox.integrated_witt_mao_magnification(l, re, rstar),
+}
+TABLE = {
+    "ring": lambda l, re, rstar, bl, bf: tarnivox.integrated_flux_map_heyrovsky_magnification(l, re, rstar, bl, bf),
+    "disk": lambda l, re, rstar, bl, bf: tarnivox.integrated_flux_map_witt_mao_magnification(l, re, rstar, bl, bf),
+}
+FAMILIES = ["ring", "disk"]
+
+UNIFORM = ([0.0, 1.0], [1.0, 1.0])
+# a tabulated limb-darkening law (linear in between: a different star from the built-in one)
+LD_TABLE = ([i / 10 for i in range(11)], [1 - 0.6 * (1 - math.sqrt(1 - (i / 10) ** 2)) for i in range(11)])
+
+PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
+
+
+def rel(a, b):
+    return abs(a - b) / abs(b)
+
+
+def point(x):
+    return (x * x + 2) / (x * math.sqrt(x * x + 4))
+
+
+def check_targets(family, label, triples):
+    """triples: (l_star, got, exact, where), l_star the separation in radii of the lit star
+    and where the arguments of the call.
+    Asserts the family's targets and reports the worst point of each region."""
+    near_tol, far_tol = TARGET[family][1], TARGET[family][0]
+    worst = {"far": (0.0, None), "anywhere": (0.0, None)}
+    for l, got, exact, where in triples:
+        e = rel(got, exact) if math.isfinite(got) else math.inf
+        if l >= FAR and e > worst["far"][0]:
+            worst["far"] = (e, (where, got, exact))
+        if e > worst["anywhere"][0]:
+            worst["anywhere"] = (e, (where, got, exact))
+    print(f"{label}: {len(triples)} points; worst for l >= {FAR}: {worst['far'][0]:.3g} at {worst['far'][1]}; "
+          f"worst anywhere: {worst['anywhere'][0]:.3g} at {worst['anywhere'][1]}")
+    assert worst["far"][0] <= far_tol, f"{label}, l >= {FAR}: {worst['far']}"
+    assert worst["anywhere"][0] <= near_tol, f"{label}, anywhere: {worst['anywhere']}"
+
+
+# ------------------------------------------------------------------ accuracy targets
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_builtin_profile_against_limb_darkened_reference(family):
+    triples = []
+    for rho in RHOS:
+        pts = [(l, v) for l, r, v in LD if r == rho]
+        got = BUILTIN[family]([l for l, v in pts], 1.0, rho)
+        triples += [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)]
+    check_targets(family, f"{family} family, built-in profile", triples)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_uniform_table_against_uniform_disk_reference(family):
+    """bl = [0, 1], bf = [1, 1]: a uniform star, near its centre, rim (|l - 1| down to
+    1e-8) and far from it."""
+    triples = []
+    for rho in RHOS:
+        pts = [(l, v) for l, r, v in DISK if r == rho]
+        got = TABLE[family]([l for l, v in pts], 1.0, rho, *UNIFORM)
+        triples += [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)]
+    check_targets(family, f"{family} family, uniform table", triples)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_uniform_table_reproduces_witt_mao(family):
+    """Outside the star, where witt_mao_magnification is exact to rounding."""
+    ls = [1.1, 1.3, 2.0, 5.0, 20.0]
+    for rho in RHOS:
+        got = TABLE[family](ls, 1.0, rho, *UNIFORM)
+        disk = tarnivox.witt_mao_magnification(ls, 1.0, rho)
+        for l, g, d in zip(ls, got, disk):
+            assert rel(g, d) <= TARGET[family][0] + 1e-13, (l, rho, g, d)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_table_ending_before_rim_is_smaller_uniform_star(family):
+    """bl = [0, 0.5], bf = [1, 1] lights only r <= 0.5: a uniform star of radius
+    rstar/2 with the same lens.  In units of that star the separation is 2 l and its
+    radius in Einstein radii rho/2; we take rho = 2 rho' for rho' of the reference grid."""
+    triples = []
+    for rho_half in RHOS:
+        pts = [(l, v) for l, r, v in DISK if r == rho_half]
+        got = TABLE[family]([l / 2 for l, v in pts], 1.0, 2 * rho_half, [0.0, 0.5], [1.0, 1.0])
+        triples += [(l, g, v, (l / 2, 2 * rho_half)) for (l, v), g in zip(pts, got)]
+    check_targets(family, f"{family} family, table [0, 0.5]", triples)
+
+
+@pytest.mark.parametrize("rho", RHOS)
+def test_families_agree(rho):
+    ls = [l for l, r, v in LD if r == rho]
+    for builtin in (True, False):
+        if builtin:
+            ring = BUILTIN["ring"](ls, 1.0, rho)
+            disk = BUILTIN["disk"](ls, 1.0, rho)
+        else:
+            ring = TABLE["ring"](ls, 1.0, rho, *LD_TABLE)
+            disk = TABLE["disk"](ls, 1.0, rho, *LD_TABLE)
+        for l, a, b in zip(ls, ring, disk):
+            tol = TARGET["disk"][0 if l >= FAR else 1] + TARGET["ring"][0 if l >= FAR else 1]
+            assert rel(b, a) <= tol, (l, rho, builtin, a, b)
+
+
+# ------------------------------------------------------------------ tables
+
+@pytest.mark.parametrize("family", FAMILIES)
+@pytest.mark.parametrize("x0,b0", [(0.3, 2.5), (0.0, 1.0), (5.0, 0.125), (-1.0, 7.0)])
+def test_one_point_table_is_uniform_star(family, x0, b0):
+    """A one-point table is its value at every radius: a uniform star."""
+    triples = []
+    for rho in (1e-2, 1.0):
+        pts = [(l, v) for l, r, v in DISK if r == rho]
+        got = TABLE[family]([l for l, v in pts], 1.0, rho, [x0], [b0])
+        triples += [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)]
+    check_targets(family, f"{family} family, table [{x0}], [{b0}]", triples)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+@pytest.mark.parametrize("table", [UNIFORM, LD_TABLE, ([0.0, 0.5], [1.0, 1.0])], ids=["uniform", "limb", "half"])
+def test_brightness_scale_is_irrelevant(family, table):
+    """Multiplying the whole table by c > 0 multiplies the profile, the normalisation and
+    every integral by c.  The quadrature stops on an absolute tolerance (1e-16), so the
+    level at which it stops, and with it the last digits, depend on the scale: the
+    results agree to within the quadrature's own accuracy, not to the last bit."""
+    bl, bf = table
+    ls = [0.0, 0.3, 0.9, 1.0, 1.05, 3.0]
+    base = TABLE[family](ls, 1.0, 0.1, bl, bf)
+    errs = []
+    for c in (2.0 ** 40, 2.0 ** -7, 3.0, 1e-3, 12345.678):
+        got = TABLE[family](ls, 1.0, 0.1, bl, [b * c for b in bf])
+        errs += [(rel(g, b), (l, c), g, b) for l, g, b in zip(ls, got, base)]
+    err, pt, g, b = max(errs)
+    tolerance = {"ring": 1e-11, "disk": 1e-9}[family]
+    assert err <= tolerance, f"(l, factor) = {pt}: {g!r} against {b!r} unscaled, rel {err:.3g}"
+
+
+# ------------------------------------------------------------------ far from the star
+
+def moments(profile):
+    """Flux-weighted <r^2> and <r^4> over the unit disk."""
+    with mpmath.workdps(30):
+        flux = mpmath.quad(lambda r: profile(r) * r, [0, 1])
+        return tuple(float(mpmath.quad(lambda r: profile(r) * r ** (k + 1), [0, 1]) / flux) for k in (2, 4))
+
+
+def laplacians_of_point(u):
+    """lap f = f2 + f1/u and lap^2 f = f4 + 2 f3/u - f2/u^2 + f1/u^3 (fk the k-th
+    derivative) of the point-lens magnification, radial in the lens plane."""
+    with mpmath.workdps(30):
+        f = lambda x: (x * x + 2) / (x * mpmath.sqrt(x * x + 4))
+        d1, d2, d3, d4 = (mpmath.diff(f, u, k) for k in (1, 2, 3, 4))
+        return float(d2 + d1 / u), float(d4 + 2 * d3 / u - d2 / u ** 2 + d1 / u ** 3)
+
+
+LIMB = lambda r: 1 - mpmath.mpf("0.6") * (1 - mpmath.sqrt(1 - r * r))
+
+
+@pytest.mark.parametrize("u", [0.3, 1.0, 3.0])
+@pytest.mark.parametrize("rho", [3e-2, 1e-2])
+@pytest.mark.parametrize("family", FAMILIES)
+def test_far_from_the_star_tends_to_point_source(family, rho, u):
+    """Far from the star the mean of a smooth field over a ring of radius a is
+    A + (a/2)^2 lap A + (a/2)^4/4 lap^2 A + O(a^6); over the star, a^2 and a^4 become
+    rho^2 <r^2> and rho^4 <r^4> of the brightness profile."""
+    lap, lap2 = laplacians_of_point(u)
+    a = point(u)
+    l = u / rho
+    cases = [(BUILTIN[family]([l], 1.0, rho)[0], moments(LIMB)),
+             (TABLE[family]([l], 1.0, rho, *UNIFORM)[0], moments(lambda r: 1))]
+    for got, (r2, r4) in cases:
+        second = rho ** 2 * r2 / 4 * lap
+        fourth = rho ** 4 * r4 / 64 * lap2
+        assert abs(got - (a + second + fourth)) <= 0.1 * abs(fourth) + TARGET[family][0] * a, (got, a, second)
+        assert abs(got - a) > 10 * abs(got - (a + second + fourth))
+
+
+# ------------------------------------------------------------------ failures and edges
+
+@pytest.mark.parametrize("family", FAMILIES)
+@pytest.mark.parametrize("l", [[0.5, 2.0], []])
+def test_unequal_table_lengths_panic(family, l):
+    with pytest.raises(BaseException) as exc:
+        TABLE[family](l, 1.0, 0.1, [0.0, 0.5, 1.0], [1.0, 1.0, 1.0, 1.0])
+    assert type(exc.value).__name__ == "PanicException"
+    assert str(exc.value) == PANIC_TEXT
+
+
+def _failing_disk():
+    """A source of zero radius makes every Witt & Mao term 0/0; the kernels reject the
+    NaN parameters.  Returns the arguments and the message of the whole-disk failure."""
+    l, re, rstar = [0.5, 2.0], 1.0, 0.0
+    with pytest.raises(RuntimeError) as exc:
+        tarnivox.witt_mao_magnification(l, re, rstar)
+    return l, re, rstar, str(exc.value)
+
+
+def test_length_check_comes_before_any_integral():
+    """The length check wins over a whole-disk failure."""
+    l, re, rstar, message = _failing_disk()
+    with pytest.raises(BaseException) as exc:
+        TABLE["disk"](l, re, rstar, [0.0, 0.5, 1.0], [1.0, 1.0, 1.0, 1.0])
+    assert type(exc.value).__name__ == "PanicException"
+    assert str(exc.value) == PANIC_TEXT
+
+
+def test_disk_family_raises_the_whole_disk_failure():
+    l, re, rstar, message = _failing_disk()
+    for call in (lambda: BUILTIN["disk"](l, re, rstar), lambda: TABLE["disk"](l, re, rstar, *UNIFORM)):
+        with pytest.raises(RuntimeError) as exc:
+            call()
+        assert str(exc.value) == message
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_empty_table_and_empty_separations(family):
+    got = TABLE[family]([0.5, 2.0], 1.0, 0.1, [], [])
+    assert len(got) == 2 and all(math.isnan(x) for x in got)
+    assert TABLE[family]([], 1.0, 0.1, [], []) == []
+    assert TABLE[family]([], 1.0, 0.1, *UNIFORM) == []
+    assert BUILTIN[family]([], 1.0, 0.1) == []
+
+
+def test_ring_family_absorbs_ring_failures():
+    """For a lens 1e-200 stellar radii from the centre, rings of radius below it fail
+    ((l + r)^2 underflows, n = 0/0); the ring family integrates on regardless and gives
+    the magnification of a lens at the centre."""
+    l = 1e-200
+    with pytest.raises(RuntimeError):
+        tarnivox.heyrovsky_magnification(l, 0.5 * l, 1.0, 1.0)
+    for rho in (1e-2, 1.0):
+        centre = next(v for x, r, v in LD if (x, r) == (0.0, rho))
+        got = BUILTIN["ring"]([l, 0.0], 1.0, rho)
+        assert all(rel(g, centre) <= TARGET["ring"][1] for g in got), (rho, got, centre)
+        centre = next(v for x, r, v in DISK if (x, r) == (0.0, rho))
+        got = TABLE["ring"]([l, 0.0], 1.0, rho, *UNIFORM)
+        assert all(rel(g, centre) <= TARGET["ring"][1] for g in got), (rho, got, centre)
+
+
+def test_ring_family_never_raises_where_the_disk_family_does():
+    l, re, rstar, message = _failing_disk()
+    for got in (BUILTIN["ring"](l, re, rstar), TABLE["ring"](l, re, rstar, *UNIFORM)):
+        assert len(got) == len(l) and all(math.isfinite(g) for g in got)
+
+
+@pytest.mark.parametrize("family", FAMILIES)
+def test_results_in_input_order_with_repeats(family):
+    ls = [5.0, 0.5, 5.0, 1.0, 0.0, 0.5, 1.2]
+    got = BUILTIN[family](ls, 1.0, 0.1)
+    assert got == [BUILTIN[family]([x], 1.0, 0.1)[0] for x in ls]
+    got = TABLE[family](ls, 1.0, 0.1, *LD_TABLE)
+    assert got == [TABLE[family]([x], 1.0, 0.1, *LD_TABLE)[0] for x in ls]
