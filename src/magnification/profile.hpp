@@ -1,11 +1,11 @@
 // Radial brightness profiles of the source and the pieces that the
 // profile-integrated magnifications share: the built-in limb-darkening law,
-// the central difference and its step, the flux normalisation of a table and
-// the quadrature over the source radius.
+// the step scale of the central difference, the flux normalisation of a table
+// and the quadrature over the source radius.
 #pragma once
 
-#include <utility>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 #include "numeric/interp.hpp"
@@ -26,7 +26,6 @@ double cbrt_eps();
 // Linear limb darkening I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)): 1 at the centre,
 // 0.4 at the rim, NaN beyond it.
 struct LinearLimbDarkening {
-
     double operator()(double r) const {
         const double r2 = r * r;
         const double w = std::sqrt(1.0 - r2);
