@@ -1,0 +1,252 @@
+"""The examples run as a user runs them, and the type stub describes the module.
+
+Each example is started as a subprocess (small sizes, a temporary output
+folder, matplotlib's Agg backend) and its outputs are checked against the
+module itself and against the physics of the event it models.  The stub
+tarnivox.pyi is checked three ways: mypy accepts the examples with it,
+stubtest finds it consistent with the compiled module, and a snippet of good
+and bad calls yields exactly the expected errors.
+"""
+
+import csv
+import importlib
+import json
+import math
+import os
+import re
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
+
+import pytest
+
+import tarnivox
+
+ROOT = Path(__file__).resolve().parents[1]
+EXAMPLES = ROOT / "examples"
+STUB_DIR = ROOT / "src"
+
+CSV_COLUMNS = ["t_days", "u", "l", "A_point_source", "A_uniform", "A_limb_darkened"]
+
+
+def has(module):
+    try:
+        importlib.import_module(module)
+    except ImportError:
+        return False
+    return True
+
+
+def environment(**extra):
+    """The test's environment, with tarnivox importable and a headless matplotlib."""
+    env = dict(os.environ)
+    module_dir = str(Path(tarnivox.__file__).resolve().parent)
+    env["PYTHONPATH"] = os.pathsep.join(p for p in (module_dir, env.get("PYTHONPATH")) if p)
+    env["MPLBACKEND"] = "Agg"
+    env.update(extra)
+    return env
+
+
+def run_example(name, *args, env=None, timeout=300):
+    proc = subprocess.run(
+        [sys.executable, str(EXAMPLES / name), *map(str, args)],
+        capture_output=True, text=True, env=env or environment(), timeout=timeout,
+    )
+    assert proc.returncode == 0, f"{name} exited {proc.returncode}\n{proc.stdout}\n{proc.stderr}"
+    return proc.stdout
+
+
+def read_csv(path):
+    with path.open(newline="") as stream:
+        rows = list(csv.reader(stream))
+    return rows[0], [[float(x) for x in row] for row in rows[1:]]
+
+
+# --- light_curve.py ------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def light_curve_run(tmp_path_factory):
+    """1200 epochs: more than two chunks of the progress-bar loop."""
+    outdir = tmp_path_factory.mktemp("light_curve")
+    stdout = run_example("light_curve.py", "--points", 1200, "--outdir", outdir)
+    return outdir, stdout
+
+
+def test_light_curve_csv_matches_the_module(light_curve_run):
+    outdir, stdout = light_curve_run
+    header, rows = read_csv(outdir / "light_curve.csv")
+    assert header == CSV_COLUMNS
+    assert len(rows) == 1200
+    t, u, l, a_point, a_uniform, a_dark = (list(col) for col in zip(*rows))
+    assert t == sorted(t)
+    rho = float(re.search(r"rho = rstar/re = (\S+)", stdout).group(1))
+    assert all(math.isclose(ui / li, rho, rel_tol=1e-14) for ui, li in zip(u, l))
+    # The written values are the module's, exactly and in order (the
+    # limb-darkened column is computed in chunks).
+    assert a_uniform == tarnivox.witt_mao_magnification(l, 1.0, rho)
+    assert a_dark == tarnivox.integrated_heyrovsky_magnification(l, 1.0, rho)
+    for ui, a in zip(u, a_point):
+        assert a == pytest.approx((ui * ui + 2) / (ui * math.sqrt(ui * ui + 4)), rel=1e-14)
+
+
+def test_light_curve_models_a_lens_crossing_the_star(light_curve_run):
+    outdir, _ = light_curve_run
+    _, rows = read_csv(outdir / "light_curve.csv")
+    peak = min(rows, key=lambda row: row[1])
+    wing = max(rows, key=lambda row: row[1])
+    _, u, l, a_point, a_uniform, a_dark = peak
+    assert l < 1.0, "the lens should pass over the stellar disk"
+    # Over the disk the finite source matters at the 10 % level, and a star
+    # brighter at its centre is magnified more when the lens is near the centre.
+    assert a_uniform < 0.9 * a_point and a_dark < 0.9 * a_point
+    assert a_dark > a_uniform
+    # Far from the star (u >> rho) all three agree: A - A_point ~ A rho^2 / u^2.
+    _, u, l, a_point, a_uniform, a_dark = wing
+    assert l > 100
+    assert a_uniform == pytest.approx(a_point, rel=1e-4)
+    assert a_dark == pytest.approx(a_point, rel=1e-4)
+
+
+def test_light_curve_prints_a_table_and_the_files(light_curve_run):
+    outdir, stdout = light_curve_run
+    assert "rho" in stdout and "A limb-dark" in stdout
+    assert str(outdir / "light_curve.csv") in stdout
+    png = outdir / "light_curve.png"
+    if has("matplotlib"):
+        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        assert png.stat().st_size > 10_000
+        assert str(png) in stdout
+    else:
+        assert not png.exists()
+        assert "pip install" in stdout
+
+
+def test_light_curve_without_matplotlib_says_how_to_get_the_plot(tmp_path):
+    blocker = tmp_path / "block" / "matplotlib"
+    blocker.mkdir(parents=True)
+    (blocker / "__init__.py").write_text("raise ImportError('matplotlib hidden by the test')\n")
+    env = environment()
+    env["PYTHONPATH"] = os.pathsep.join([str(tmp_path / "block"), env["PYTHONPATH"]])
+    outdir = tmp_path / "out"
+    stdout = run_example("light_curve.py", "--points", 40, "--outdir", outdir, env=env)
+    header, rows = read_csv(outdir / "light_curve.csv")
+    assert header == CSV_COLUMNS and len(rows) == 40
+    assert not (outdir / "light_curve.png").exists()
+    assert "matplotlib is not installed" in stdout and "pip install '.[examples]'" in stdout
+
+
+# --- limb_darkening_laws.py ------------------------------------------------------
+
+def test_limb_darkening_recipes_meet_their_accuracy():
+    stdout = run_example("limb_darkening_laws.py", "--quick")
+    assert "all recipe checks within 1e-06" in stdout
+    assert "ABOVE" not in stdout
+    if has("scipy"):
+        laws = re.findall(r"^   ([a-z].*?)\s+worst (\S+) at l = \S+: ok$", stdout, flags=re.M)
+        assert len(laws) == 5, stdout
+        assert all(float(err) < 1e-6 for _, err in laws)
+
+
+# --- fit_event.py ------------------------------------------------------------------
+
+def test_fit_recovers_the_event_within_three_sigma(tmp_path):
+    pytest.importorskip("scipy")
+    stdout = run_example("fit_event.py", "--points", 120, "--outdir", tmp_path)
+    result = json.loads((tmp_path / "fit_event.json").read_text())
+    for name in ("t0", "u0", "tE", "rho"):
+        sigma = result["sigma"][name]
+        assert 0 < sigma < 0.05 * abs(result["true"][name] or 1.0), (name, sigma)
+        pull = (result["fit"][name] - result["true"][name]) / sigma
+        assert abs(pull) < 3, f"{name}: fitted {result['fit'][name]}, true {result['true'][name]}, sigma {sigma}"
+    dof = result["dof"]
+    assert dof == 120 - 4
+    assert abs(result["chi2"] - dof) < 5 * math.sqrt(2 * dof), result["chi2"]
+    assert "recovered within 3 sigma" in stdout
+
+
+# --- many_events.py ------------------------------------------------------------------
+
+def test_dask_light_curves_equal_the_serial_loop():
+    pytest.importorskip("distributed")
+    stdout = run_example("many_events.py", "--events", 6, "--points", 80)
+    assert "(2 worker processes)" in stdout
+    assert "bitwise identical to the serial loop: True" in stdout
+
+
+# --- the type stub -------------------------------------------------------------------
+
+MYPY_CONFIG = """\
+[mypy]
+strict = True
+untyped_calls_exclude = distributed
+[mypy-matplotlib.*,tqdm.*,scipy.*,dask.*,distributed.*]
+ignore_missing_imports = True
+"""
+
+
+@pytest.fixture(scope="module")
+def mypy(tmp_path_factory):
+    """Runs mypy with the repository's stub first on the search path."""
+    pytest.importorskip("mypy")
+    work = tmp_path_factory.mktemp("mypy")
+    config = work / "mypy.ini"
+    config.write_text(MYPY_CONFIG)
+
+    def run(*args, module="mypy"):
+        option = "--mypy-config-file" if module == "mypy.stubtest" else "--config-file"
+        return subprocess.run(
+            [sys.executable, "-m", module, option, str(config), *map(str, args)],
+            capture_output=True, text=True, timeout=300,
+            env=environment(MYPYPATH=str(STUB_DIR)), cwd=work,
+        )
+
+    run.work = work
+    return run
+
+
+def test_mypy_accepts_the_examples(mypy):
+    proc = mypy("--cache-dir", mypy.work / "cache", *sorted(EXAMPLES.glob("*.py")))
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+
+
+def test_stub_agrees_with_the_compiled_module(mypy):
+    proc = mypy("tarnivox", module="mypy.stubtest")
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+
+
+SNIPPET = """\
+import array
+from fractions import Fraction
+import numpy as np
+import tarnivox
+
+a = tarnivox.witt_mao_magnification(np.linspace(0.0, 2.0, 5), 1, np.float64(0.1))
+b = tarnivox.integrated_heyrovsky_magnification(array.array("d", [0.5]), True, Fraction(1, 10))
+c = tarnivox.integrated_flux_map_heyrovsky_magnification(range(3), 1.0, 0.1, (0.0, 1.0), [1, 1])
+d = tarnivox.discrete_flux_map_heyrovsky_magnification(b"\\x01", 1.0, np.int64(2), [0.5], [1.0])
+e = tarnivox.heyrovsky_magnification(l=0.5, r=0.3, re=1, rstar=np.float32(1))
+reveal_type(a)
+reveal_type(e)
+tarnivox.witt_mao_magnification("0.5", 1.0, 0.1)  # E
+tarnivox.witt_mao_magnification([None], 1.0, 0.1)  # E
+tarnivox.witt_mao_magnification(0.5, 1.0, 0.1)  # E
+tarnivox.witt_mao_magnification([0.5], 1.0)  # E
+tarnivox.witt_mao_magnification([0.5], 1.0, rho=0.1)  # E
+tarnivox.heyrovsky_magnification([0.5], 0.3, 1.0, 1.0)  # E
+tarnivox.heyrovsky_magnification("0.5", 0.3, 1.0, 1.0)  # E
+f: list[float] = tarnivox.heyrovsky_magnification(0.5, 0.3, 1.0, 1.0)  # E
+g: float = tarnivox.witt_mao_magnification([0.5], 1.0, 0.1)  # E
+"""
+
+
+def test_stub_types_accept_numbers_and_sequences_and_reject_the_rest(mypy):
+    snippet = mypy.work / "snippet.py"
+    snippet.write_text(SNIPPET)
+    proc = mypy("--cache-dir", mypy.work / "cache", snippet)
+    output = proc.stdout
+    expected = {i for i, line in enumerate(SNIPPET.splitlines(), 1) if line.endswith("# E")}
+    errors = {int(n) for n in re.findall(r"^snippet\.py:(\d+): error:", output, flags=re.M)}
+    assert errors == expected, output
+    revealed = re.findall(r'Revealed type is "([^"]+)"', output)
+    assert [t.replace("builtins.", "") for t in revealed] == ["list[float]", "float"], output
