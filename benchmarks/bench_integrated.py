@@ -31,14 +31,16 @@ import _tarnivox_testing as testing
 import tarnivox
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from harness import Column, Method, Table, min_interleaved, relative_difference, target_verdict  # noqa: E402
+from harness import (  # noqa: E402
+    Column, Method, Table, TargetResult, min_interleaved_chunked, relative_difference, target_verdict,
+)
 
 RHOS = (1e-3, 1e-2, 0.1, 1.0)
 
 # Time of an integrated function over the time of its evaluations alone.
 TARGET_OVERHEAD = 1.10
 
-FULL = {"separations": 301, "rounds": 9}
+FULL = {"separations": 301, "rounds": 15}
 QUICK = {"separations": 31, "rounds": 3}
 
 # The tabulated profile: the built-in linear law (coefficient 0.6) on 101 radii.
@@ -187,7 +189,11 @@ def run(quick: bool = False) -> list[Table]:
                     f"from {m.reference} exceeds {m.rtol:g}"
                 )
             accuracy[case.rho, m.name] = float(np.nanmax(diff)) if m.reference != m.name else math.nan
-            measurements["call", case.rho, m.name] = calls[m.name]
+            # The built-in profiles are timed in chunks of separations; a
+            # tabulated profile's call pays for the table's normalisation
+            # integral once, so it is timed whole.
+            measurements["call", case.rho, m.name] = (
+                len(ls), lambda lo, hi, m=m, case=case: m.setup(Case(case.rho, ls[lo:hi], bl, bf)), m.tabulated)
             if m.family is None:
                 continue
 
@@ -203,15 +209,19 @@ def run(quick: bool = False) -> list[Table]:
             radii_of[case.rho, m.name] = radii
             unverified[case.rho, m.name] = missed
             measurements["evaluations", case.rho, m.name] = (
-                lambda at=evaluator[m.family], radii=radii, rho=case.rho: _evaluate_all(at, ls, radii, rho)
+                len(ls),
+                lambda lo, hi, at=evaluator[m.family], radii=radii, rho=case.rho: (
+                    lambda: _evaluate_all(at, ls[lo:hi], radii[lo:hi], rho)),
+                m.tabulated,
             )
         for family, at in evaluator.items():
             # The cost of calling the C loop from Python, taken off the evaluations.
             measurements["empty", case.rho, family] = (
-                lambda at=at, rho=case.rho: _evaluate_all(at, ls, [empty] * len(ls), rho)
+                len(ls), lambda lo, hi, at=at, rho=case.rho: (lambda: _evaluate_all(at, ls[lo:hi], [empty] * (hi - lo), rho)),
+                True,
             )
 
-    best = min_interleaved(measurements, sizes["rounds"])
+    best = min_interleaved_chunked(measurements, sizes["rounds"])
 
     n = len(ls)
     inside = sum(1 for l in ls if 0 < l < 1)
@@ -233,6 +243,7 @@ def run(quick: bool = False) -> list[Table]:
         ],
     )
     worst = 0.0
+    worst_heyrovsky = (0.0, math.nan)
     for m in entries:
         for case in cases:
             call = best["call", case.rho, m.name] / n
@@ -245,6 +256,8 @@ def run(quick: bool = False) -> list[Table]:
                 overhead = call / alone
                 verdict = target_verdict(overhead, TARGET_OVERHEAD)
                 worst = max(worst, overhead)
+                if m.name == "integrated_heyrovsky_magnification" and not overhead <= worst_heyrovsky[0]:
+                    worst_heyrovsky = (overhead, case.rho)
             table.rows.append([
                 m.name.replace("_magnification", ""),
                 case.rho,
@@ -257,6 +270,9 @@ def run(quick: bool = False) -> list[Table]:
                 verdict,
                 accuracy[case.rho, m.name],
             ])
+    table.targets.append(TargetResult.at_most(
+        "integrated_heyrovsky_magnification vs its ring evaluations alone", "time ratio", worst_heyrovsky[0],
+        TARGET_OVERHEAD, f"worst rho = {worst_heyrovsky[1]:g}; {n} separations in [0, 3]"))
     references = "; ".join(f"{m.name.replace('_magnification', '')} vs {m.reference.replace('_magnification', '')}"
                            for m in entries if m.reference != m.name)
     table.notes += [
@@ -269,7 +285,9 @@ def run(quick: bool = False) -> list[Table]:
         + (f" (unverified, built-in count used: {sum(unverified.values())} separations)."
            if any(unverified.values()) else " (all separations reproduced)."),
         f"Reference: {references}. Table: bl = linspace(0, 1, 101), bf = 1 - 0.6 (1 - sqrt(1 - bl^2)).",
-        f"Minimum of {sizes['rounds']} interleaved rounds.",
+        f"Time: the sum over chunks of the separations (about 0.5 ms of work each) of the minimum of "
+        f"{sizes['rounds']} interleaved rounds; the tabulated profiles, whose calls integrate the table once, are "
+        "timed whole (minimum of the same rounds).",
     ]
     return [table]
 

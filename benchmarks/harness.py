@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import csv
 import gc
+import importlib.metadata
 import io
 import math
 import os
@@ -51,6 +52,45 @@ def min_interleaved(measurements: dict[str, Callable[[], Any]], rounds: int) -> 
         if gc_was_enabled:
             gc.enable()
     return best
+
+
+def min_interleaved_chunked(
+    methods: dict[Any, tuple],
+    rounds: int,
+    chunk_seconds: float = 5e-4,
+) -> dict[Any, float]:
+    """Seconds of each method over its whole range of `count` items, as the
+    sum over chunks of the range of the fastest of `rounds` runs of each chunk.
+
+    `methods` maps a name to (count, make) or (count, make, whole), where
+    make(lo, hi) prepares the zero-argument callable that computes items lo
+    to hi - 1.  The range is cut into chunks of about `chunk_seconds` each
+    (from one untimed run of the whole range; a chunk holds at least one
+    item), unless `whole` is true: then the range is timed in one piece (for
+    a call whose fixed cost must be paid once, not once per chunk).  On a shared machine the
+    scheduler takes the processor away every few milliseconds: a long timed
+    run is almost never left alone, so its minimum still holds other
+    programs' time, and more so the longer it runs; short chunks are left
+    alone often enough for their minimum to be the program's own time.
+    """
+    flat = {}
+    for name, (count, make, *options) in methods.items():
+        whole = make(0, count)
+        whole()
+        t0 = time.perf_counter()
+        whole()
+        per_item = (time.perf_counter() - t0) / max(1, count)
+        if options and options[0]:
+            size = max(1, count)
+        else:
+            size = count if per_item <= 0 else max(1, min(count, int(chunk_seconds / per_item)))
+        for lo in range(0, count, size):
+            flat[name, lo] = make(lo, min(count, lo + size))
+    best = min_interleaved(flat, rounds)
+    totals = dict.fromkeys(methods, 0.0)
+    for (name, _), seconds in best.items():
+        totals[name] += seconds
+    return totals
 
 
 # ---------------------------------------------------------------- methods
@@ -101,6 +141,8 @@ class Table:
     columns: list[Column]
     rows: list[list[Any]] = field(default_factory=list)
     notes: list[str] = field(default_factory=list)
+    # The targets this table measures, for the summary of the run.
+    targets: list["TargetResult"] = field(default_factory=list)
 
     def _cells(self, row: list[Any]) -> list[str]:
         cells = []
@@ -118,9 +160,12 @@ class Table:
         body = [self._cells(row) for row in self.rows]
         widths = [max(len(h), *(len(r[i]) for r in body)) if body else len(h) for i, h in enumerate(headers)]
 
+        # Text columns (no number format) align left, numbers right.
+        left = [i == 0 or not c.fmt for i, c in enumerate(self.columns)]
+
         def line(cells):
             return "  ".join(
-                cell.ljust(w) if i == 0 else cell.rjust(w) for i, (cell, w) in enumerate(zip(cells, widths))
+                cell.ljust(w) if left[i] else cell.rjust(w) for i, (cell, w) in enumerate(zip(cells, widths))
             ).rstrip()
 
         out = [self.title, line(headers), line(["-" * w for w in widths])]
@@ -131,7 +176,7 @@ class Table:
     def markdown(self) -> str:
         headers = [c.header for c in self.columns]
         out = [f"### {self.title}", "", "| " + " | ".join(headers) + " |"]
-        out.append("|" + "|".join(["---"] + ["---:"] * (len(headers) - 1)) + "|")
+        out.append("|" + "|".join("---" if i == 0 or not c.fmt else "---:" for i, c in enumerate(self.columns)) + "|")
         out += ["| " + " | ".join(self._cells(row)) + " |" for row in self.rows]
         if self.notes:
             out.append("")
@@ -151,7 +196,51 @@ def target_verdict(value: float, target: float) -> str:
     """'met' or 'missed by N%' for a quantity that must not exceed `target`."""
     if value <= target:
         return "met"
+    if not math.isfinite(value):
+        return "missed (not measured)"
     return f"missed by {100 * (value / target - 1):.0f}%"
+
+
+def target_verdict_at_least(value: float, target: float) -> str:
+    """'met' or 'missed by a factor N' for a quantity that must reach `target`."""
+    if value >= target:
+        return "met"
+    if not math.isfinite(value) or value <= 0:
+        return "missed (not measured)"
+    return f"missed by a factor {target / value:.2f}"
+
+
+@dataclass
+class TargetResult:
+    """One line of the target summary: what was required, what was measured."""
+
+    target: str  # what is compared, e.g. "witt_mao_magnification vs libstdc++"
+    requirement: str  # e.g. "time ratio <= 0.6"
+    measured: float  # the ratio itself
+    detail: str  # where it was measured, e.g. "worst rho = 0.001"
+    verdict: str  # "met" or "missed by ..."
+
+    @classmethod
+    def at_most(cls, target: str, quantity: str, value: float, bound: float, detail: str = "") -> "TargetResult":
+        return cls(target, f"{quantity} <= {bound:g}", value, detail, target_verdict(value, bound))
+
+    @classmethod
+    def at_least(cls, target: str, quantity: str, value: float, bound: float, detail: str = "") -> "TargetResult":
+        return cls(target, f"{quantity} >= {bound:g}", value, detail, target_verdict_at_least(value, bound))
+
+
+def targets_table(results: Sequence[TargetResult]) -> Table:
+    table = Table(
+        name="targets",
+        title="Targets",
+        columns=[Column("target"), Column("requirement"), Column("measured", ".3g"), Column("where"),
+                 Column("verdict")],
+    )
+    for r in results:
+        table.rows.append([r.target, r.requirement, r.measured, r.detail, r.verdict])
+    met = sum(r.verdict == "met" for r in results)
+    table.notes.append(f"{met} of {len(results)} targets met.")
+    return table
 
 
 # ---------------------------------------------------------------- machine
@@ -176,8 +265,15 @@ def machine_description() -> list[str]:
                     break
     except OSError:
         pass
+    versions = []
+    for name in ("scipy", "mpmath", "matplotlib", "MulensModel", "VBMicrolensing"):
+        try:
+            versions.append(f"{name} {importlib.metadata.version(name)}")
+        except importlib.metadata.PackageNotFoundError:
+            versions.append(f"{name} not installed")
     return [
         f"CPU: {model} ({os.cpu_count()} logical cores), {platform.machine()}, {platform.system()} {platform.release()}",
         f"Python: {sys.version.split()[0]} ({platform.python_implementation()}), NumPy {np.__version__}",
         f"Compiler: {_first_line(['g++', '--version'])}",
+        "Packages: " + ", ".join(versions),
     ]

@@ -1,10 +1,14 @@
-"""Run the tarnivox benchmarks, print their tables and write them to
-benchmarks/results/ as Markdown and CSV.
+"""Run the tarnivox benchmarks, print their tables and the target summary,
+and write them to benchmarks/results/: performance.md (targets and the
+comparison with the peers), performance.png (time per point against
+relative error), benchmarks.md (every table) and one CSV per table.
 
-    PYTHONPATH=<build dir> python3 benchmarks/run.py [--quick] [--only NAME ...]
+With the package installed (pip install '.[bench]'):
 
-or  python3 benchmarks/run.py --build <build dir>  (the directory holding the
-built tarnivox and _tarnivox_testing extension modules).
+    python3 benchmarks/run.py [--quick] [--only NAME ...]
+
+or from a build directory holding the tarnivox and _tarnivox_testing
+extension modules:  python3 benchmarks/run.py --build <build dir>
 """
 
 from __future__ import annotations
@@ -22,7 +26,12 @@ HERE = Path(__file__).resolve().parent
 BENCHMARKS = {
     "closed_forms": "bench_closed_forms",
     "integrated": "bench_integrated",
+    "kernels": "bench_kernels",
+    "peers": "bench_peers",
 }
+
+# The plot shows this statistic of the relative error over the accuracy grid.
+PLOT_STATISTIC = "max"
 
 
 def main(argv=None) -> int:
@@ -41,7 +50,7 @@ def main(argv=None) -> int:
         import _tarnivox_testing  # noqa: F401
     except ImportError as error:
         parser.error(f"{error}: build the module and pass --build DIR or set PYTHONPATH")
-    from harness import machine_description
+    from harness import machine_description, targets_table
 
     suffix = "-quick" if args.quick else ""
     header = machine_description()
@@ -60,14 +69,35 @@ def main(argv=None) -> int:
         print(f"({name}: {elapsed:.0f} s)", end="\n\n", flush=True)
         tables += produced
 
+    summary = targets_table([target for table in tables for target in table.targets])
+    print(summary.text(), end="\n\n", flush=True)
+
     args.results.mkdir(parents=True, exist_ok=True)
-    for table in tables:
+    for table in [summary, *tables]:
         (args.results / f"{table.name}{suffix}.csv").write_text(table.csv(), encoding="utf-8")
-    markdown = ["# tarnivox benchmarks", ""] + [f"- {line}" for line in header] + [""]
-    markdown += [table.markdown() for table in tables]
-    summary = args.results / f"benchmarks{suffix}.md"
-    summary.write_text("\n".join(markdown), encoding="utf-8")
-    print(f"Tables written to {args.results}/ ({summary.name} and one CSV per table).")
+    preamble = [f"- {line}" for line in header] + [""]
+    everything = args.results / f"benchmarks{suffix}.md"
+    everything.write_text("\n".join(["# tarnivox benchmarks", "", *preamble, summary.markdown(),
+                                     *(table.markdown() for table in tables)]), encoding="utf-8")
+    written = [everything.name]
+
+    peers = [table for table in tables if table.name.startswith("peers_")]
+    performance = args.results / f"performance{suffix}.md"
+    lines = ["# tarnivox performance", "", *preamble, summary.markdown()]
+    if peers:
+        import bench_peers
+
+        figure = args.results / f"performance{suffix}.png"
+        bench_peers.plot(peers, figure, PLOT_STATISTIC)
+        written.append(figure.name)
+        lines += [f"![time per point against {PLOT_STATISTIC} relative error]({figure.name})", "",
+                  f"The plot shows, for every method and rho, the time per point against the {PLOT_STATISTIC} "
+                  "relative error over the accuracy grid (the tables below give both the largest and the median).",
+                  ""]
+        lines += [table.markdown() for table in peers]
+    performance.write_text("\n".join(lines), encoding="utf-8")
+    written.insert(0, performance.name)
+    print(f"Written to {args.results}/: {', '.join(written)} and one CSV per table.")
     return 0
 
 
