@@ -17,7 +17,6 @@ Run alone:  PYTHONPATH=<build dir> python3 benchmarks/bench_closed_forms.py [--q
 
 from __future__ import annotations
 
-import argparse
 import ctypes
 import math
 import subprocess
@@ -456,14 +455,7 @@ def run(quick: bool = False) -> list[Table]:
     return [run_disk(quick), run_ring(quick), run_sequences(quick)]
 
 
-def main(argv=None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes, few rounds")
-    args = parser.parse_args(argv)
-    for table in run(args.quick):
-        print(table.text(), end="\n\n")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    import harness
+
+    sys.exit(harness.script_main(run, __doc__))

@@ -19,7 +19,6 @@ Run alone:  PYTHONPATH=<build dir> python3 benchmarks/bench_integrated.py [--qui
 
 from __future__ import annotations
 
-import argparse
 import math
 import sys
 from dataclasses import dataclass
@@ -292,14 +291,7 @@ def run(quick: bool = False) -> list[Table]:
     return [table]
 
 
-def main(argv=None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes, few rounds")
-    args = parser.parse_args(argv)
-    for table in run(args.quick):
-        print(table.text(), end="\n\n")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    import harness
+
+    sys.exit(harness.script_main(run, __doc__))

@@ -37,7 +37,6 @@ Run alone:  PYTHONPATH=<build dir> python3 benchmarks/bench_peers.py [--quick]
 
 from __future__ import annotations
 
-import argparse
 import json
 import math
 import sys
@@ -498,14 +497,7 @@ def plot(tables: list[Table], path: Path, statistic: str = "max") -> None:
     plt.close(fig)
 
 
-def main(argv=None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="small sizes, few rounds")
-    args = parser.parse_args(argv)
-    for table in run(args.quick):
-        print(table.text(), end="\n\n")
-    return 0
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    import harness
+
+    sys.exit(harness.script_main(run, __doc__))

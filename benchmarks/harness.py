@@ -9,6 +9,7 @@ minimum is the run least disturbed by it.
 
 from __future__ import annotations
 
+import argparse
 import csv
 import gc
 import importlib.metadata
@@ -277,3 +278,13 @@ def machine_description() -> list[str]:
         f"Compiler: {_first_line(['g++', '--version'])}",
         "Packages: " + ", ".join(versions),
     ]
+
+
+def script_main(run: Callable[[bool], Sequence["Table"]], doc: str, argv=None) -> int:
+    """Command line of a single benchmark script: --quick, then print its tables."""
+    parser = argparse.ArgumentParser(description=doc.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="small sizes, few rounds")
+    args = parser.parse_args(argv)
+    for table in run(args.quick):
+        print(table.text(), end="\n\n")
+    return 0
