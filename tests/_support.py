@@ -1,6 +1,18 @@
-"""Shared by the robustness tests: a call that raises PanicException, and its type
-(which tarnivox does not expose as an attribute)."""
+"""Shared by the tests: the module's functions with their parameters, a call
+that raises PanicException and its type (which tarnivox does not expose as an
+attribute), and whether the process runs under AddressSanitizer."""
 import tarnivox
+
+# Registration order, with each function's parameters.
+FUNCTIONS = {
+    "witt_mao_magnification": ("l", "re", "rstar"),
+    "integrated_witt_mao_magnification": ("l", "re", "rstar"),
+    "integrated_flux_map_witt_mao_magnification": ("l", "re", "rstar", "bl", "bf"),
+    "heyrovsky_magnification": ("l", "r", "re", "rstar"),
+    "integrated_heyrovsky_magnification": ("l", "re", "rstar"),
+    "integrated_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
+    "discrete_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
+}
 
 
 def mismatched_tables():
@@ -16,3 +28,8 @@ def _panic_type():
 
 
 PANIC = _panic_type()
+
+
+def under_asan():
+    with open("/proc/self/maps") as f:
+        return "libasan" in f.read()

@@ -51,6 +51,7 @@ from hypothesis import strategies as st
 from hypothesis.errors import InvalidArgument
 
 import tarnivox
+from _support import FUNCTIONS, PANIC, mismatched_tables
 
 # ------------------------------------------------------------------ settings
 
@@ -67,20 +68,11 @@ FUZZ_SETTINGS = settings.get_profile(PROFILE)
 
 # ------------------------------------------------------------------ the module
 
-PARAMS = {
-    "witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_witt_mao_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "heyrovsky_magnification": ("l", "r", "re", "rstar"),
-    "integrated_heyrovsky_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "discrete_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
-}
-FUNCTION_NAMES = list(PARAMS)
+FUNCTION_NAMES = list(FUNCTIONS)
 # Parameters converted to one float; all others are sequences.
 NUMBER_PARAMS = {name: ({"l", "r", "re", "rstar"} if name == "heyrovsky_magnification"
-                        else {"re", "rstar"}) for name in PARAMS}
-INTEGRATED = {name for name in PARAMS if name.startswith("integrated")}
+                        else {"re", "rstar"}) for name in FUNCTIONS}
+INTEGRATED = {name for name in FUNCTIONS if name.startswith("integrated")}
 
 # The numeric errors of the Carlson and Legendre kernels, the only texts a
 # RuntimeError may carry.
@@ -102,7 +94,6 @@ KERNEL_MESSAGES = frozenset({
 })
 
 
-from _support import PANIC, mismatched_tables  # noqa: E402
 MISMATCH_1_0 = "assertion `left == right` failed\n  left: 1\n right: 0"
 
 _sequence_check = ctypes.pythonapi.PySequence_Check
@@ -789,7 +780,7 @@ def build_key(r, ctx, params):
 
 def build_call(fname, call, warn_error):
     ctx = Ctx(warn_error)
-    params = PARAMS[fname]
+    params = FUNCTIONS[fname]
     pos_r, kw_r = call
     pos = [build_arg(r, ctx) for r in pos_r]
     keys = [build_key(k, ctx, params) for k, _ in kw_r]
@@ -947,7 +938,7 @@ def convert_sequence(obj, name, ctx):
 
 def model(fname, pos, keys, values, ctx):
     """Raises the predicted Outcome."""
-    params = PARAMS[fname]
+    params = FUNCTIONS[fname]
     n, k, f = len(params), len(pos), fname + "()"
     if k > n:
         raise error(f"{f} takes {n} positional arguments but {k} {'was' if k == 1 else 'were'} "
@@ -1330,7 +1321,7 @@ KEY_HOW = st.sampled_from(["plain", "sub", "other", "nonstr", "raise", "panic"])
 
 @st.composite
 def calls(draw, fname):
-    params = PARAMS[fname]
+    params = FUNCTIONS[fname]
     n = len(params)
     # Profile tables mostly of one length, so that calls reach the computation.
     table = draw(st.one_of(st.none(), st.integers(0, 5), st.integers(0, 5)))

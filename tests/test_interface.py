@@ -29,6 +29,7 @@ import numpy as np
 import pytest
 
 import tarnivox
+from _support import FUNCTIONS
 
 try:
     import _tarnivox_testing as kernels
@@ -36,16 +37,6 @@ except ImportError:  # the private kernel module is built beside tarnivox
     kernels = None
 
 
-# Registration order, with each function's parameters.
-FUNCTIONS = {
-    "witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_witt_mao_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_witt_mao_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "heyrovsky_magnification": ("l", "r", "re", "rstar"),
-    "integrated_heyrovsky_magnification": ("l", "re", "rstar"),
-    "integrated_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
-    "discrete_flux_map_heyrovsky_magnification": ("l", "re", "rstar", "bl", "bf"),
-}
 LIST_FUNCTIONS = [name for name in FUNCTIONS if name != "heyrovsky_magnification"]
 PROFILE_FUNCTIONS = [name for name, params in FUNCTIONS.items() if "bl" in params]
 

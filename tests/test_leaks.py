@@ -23,6 +23,7 @@ import numpy as np
 import pytest
 
 import tarnivox
+from _support import PANIC, mismatched_tables, under_asan
 
 PAGE = os.sysconf("SC_PAGE_SIZE")
 CALLS = 20000
@@ -32,14 +33,6 @@ WARM_UP = 2000
 def rss():
     with open("/proc/self/statm") as f:
         return int(f.read().split()[1]) * PAGE
-
-
-def under_asan():
-    with open("/proc/self/maps") as f:
-        return "libasan" in f.read()
-
-
-from _support import PANIC, mismatched_tables  # noqa: E402
 
 
 # ------------------------------------------------------------------ argument objects

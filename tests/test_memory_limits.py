@@ -23,11 +23,7 @@ import textwrap
 import pytest
 
 import tarnivox
-
-
-def under_asan():
-    with open("/proc/self/maps") as f:
-        return "libasan" in f.read()
+from _support import under_asan
 
 
 needs_rlimit = pytest.mark.skipif(

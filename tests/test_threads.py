@@ -28,6 +28,7 @@ import numpy as np
 import pytest
 
 import tarnivox
+from _support import PANIC, mismatched_tables
 
 THREADS = 8
 ROUNDS = 10
@@ -35,9 +36,6 @@ RING = (0.5, 0.3, 1.0, 0.1)
 RING_BITS = struct.pack("<d", tarnivox.heyrovsky_magnification(*RING))
 wrong_nested_results = []
 callback_threads = []  # the thread of each nested call, in order
-
-
-from _support import PANIC, mismatched_tables  # noqa: E402
 
 
 def nested_call():
