@@ -49,12 +49,23 @@ def disk_cond(l):
 
 
 def worst(errs):
-    """errs: list of (relative error, point); returns the largest."""
+    """errs: tuples whose first entry is the error measure; returns the largest."""
     return max(errs, key=lambda e: e[0])
 
 
 def rel(a, b):
     return abs(a - b) / abs(b)
+
+
+def assert_within_rounding(label, coordinates, errs):
+    """errs: (error / (eps * cond), relative error, point, got, exact) per point.
+    Reports the largest error and the point worst against the bound, and checks
+    every point within ROUNDING_FACTOR eps * cond."""
+    ratio, err, pt, got, ref = worst(errs)
+    largest = max(errs, key=lambda e: e[1])
+    print(f"{label}: {len(errs)} points, largest error {largest[1]:.3g} relative at {coordinates} = "
+          f"{largest[2]}; worst against the bound: {ratio:.3g} eps*cond at {pt}")
+    assert ratio <= ROUNDING_FACTOR, f"worst at {pt}: got {got!r}, exact {ref!r}, rel {err:.3g}"
 
 
 # ------------------------------------------------------------------ ring accuracy
@@ -67,11 +78,7 @@ def test_ring_against_reference_general():
             continue
         got = tarnivox.heyrovsky_magnification(l, r, re, rs)
         errs.append((rel(got, ref) / (EPS * ring_cond(l, r)), rel(got, ref), (l, r, re, rs), got, ref))
-    ratio, err, pt, got, ref = worst(errs)
-    largest = max(errs, key=lambda e: e[1])
-    print(f"ring, general: {len(errs)} points, largest error {largest[1]:.3g} relative at (l, r, re, rstar) = "
-          f"{largest[2]}; worst against the bound: {ratio:.3g} eps*cond at {pt}")
-    assert ratio <= ROUNDING_FACTOR, f"worst at {pt}: got {got!r}, exact {ref!r}, rel {err:.3g}"
+    assert_within_rounding("ring, general", "(l, r, re, rstar)", errs)
 
 
 def test_ring_against_reference_near_ring_line():
@@ -172,11 +179,7 @@ def test_disk_against_reference_away_from_rim():
             continue
         got = tarnivox.witt_mao_magnification([l], 1.0, rho)[0]
         errs.append((rel(got, ref) / (EPS * disk_cond(l)), rel(got, ref), (l, rho), got, ref))
-    ratio, err, pt, got, ref = worst(errs)
-    largest = max(errs, key=lambda e: e[1])
-    print(f"disk, |l - 1| >= 1e-5: {len(errs)} points, largest error {largest[1]:.3g} relative at (l, rho) = "
-          f"{largest[2]}; worst against the bound: {ratio:.3g} eps*cond at {pt}")
-    assert ratio <= ROUNDING_FACTOR, f"worst at {pt}: got {got!r}, exact {ref!r}, rel {err:.3g}"
+    assert_within_rounding("disk, |l - 1| >= 1e-5", "(l, rho)", errs)
 
 
 def test_disk_near_rim_every_rho():
