@@ -20,8 +20,10 @@ u = l rho in Einstein radii) of GRID_L, both
     A_ring(u, a) = (2/pi) (2 K(m) + (u - a)^2 Pi(n|m)) / ((u + a) sqrt(4 + (u - a)^2)),
   n = 4 u a / (u + a)^2, m = 4 n / (4 + (u - a)^2).
 
-mpmath's ellipk, ellipe and ellippi take the parameter m and the
-characteristic n as Pi(n|m).  The inputs are the binary64 numbers l and rho
+The closed forms, the quadratures and their precision rules are those of
+tests/data/make_magnification_reference.py, imported from there.  mpmath's
+ellipk, ellipe and ellippi take the parameter m and the characteristic n as
+Pi(n|m).  The inputs are the binary64 numbers l and rho
 that the benchmark passes, taken exactly (u = l rho without rounding).  Close
 to the rim and to the singular ring, 1 - n and 1 - m are of the order of the
 squared relative distance, and the three Witt & Mao terms are each of order
@@ -38,8 +40,7 @@ Independent checks (the script stops if one fails):
   int_0^1 I dM = I(1) M(1) - int_0^1 I'(r) M(r) dr, M(r) = pi r^2 A_uniform(u, r rho),
   with r = sin(theta) taking the square root out of I';
 * where tests/data/magnification_reference.json holds the same (l, rho), its
-  values (made by another script) are compared and the largest difference is
-  reported.
+  stored values are compared and the largest difference is reported.
 
 Run:  python3 benchmarks/data/make_reference.py   (a few minutes on two cores)
 """
@@ -55,7 +56,17 @@ import mpmath as mp
 
 HERE = Path(__file__).resolve().parent
 OUT = HERE / "reference.json"
-OTHER = HERE.parent.parent / "tests" / "data" / "magnification_reference.json"
+TESTS_DATA = HERE.parent.parent / "tests" / "data"
+OTHER = TESTS_DATA / "magnification_reference.json"
+
+sys.path.insert(0, str(TESTS_DATA))
+from make_magnification_reference import (  # noqa: E402
+    _exact_product,
+    disk,
+    disk_direct,
+    limb_darkened_from_disks,
+    limb_darkened_from_rings,
+)
 
 DPS = 40              # base working precision, decimal digits
 STORE_DIGITS = 30     # significant digits stored
@@ -76,138 +87,6 @@ CHECK_UNIFORM = [(l, rho) for rho in RHOS for l in (1e-4, 0.5, 1.0 - 1e-4, 1.0, 
 CHECK_LD = [(l, rho) for rho in (1e-3, 1.0) for l in (0.0, 0.5, 1.0 - 3e-5, 1.0, 1.3)]
 
 
-# ---------------------------------------------------------------- magnifications
-
-
-def point(x):
-    """Point-lens magnification at distance x (Einstein radii) from the lens."""
-    return (x * x + 2) / (x * mp.sqrt(x * x + 4))
-
-
-def exact_product(x, y):
-    """x * y of two binary64 numbers, without rounding (at most 106 bits)."""
-    with mp.workprec(2 * mp.mp.prec + 10):
-        return mp.mpf(x) * mp.mpf(y)
-
-
-def _lost_digits(d, s):
-    """Digits lost in forming 1 - n ~ (d / s)^2: twice -log10(|d| / s), plus a margin."""
-    return max(0, int(-2 * mp.log10(abs(d) / abs(s)))) + 10
-
-
-def ring(u, a):
-    """Mean point-lens magnification over the ring of radius a centred at distance u."""
-    if u == 0 or a == 0:
-        return point(u + a)
-    with mp.extraprec(int(3.33 * _lost_digits(u - a, u + a))):
-        d, s = u - a, u + a
-        n = 4 * u * a / (s * s)
-        m = 4 * n / (4 + d * d)
-        value = (2 / mp.pi) * (2 * mp.ellipk(m) + d * d * mp.ellippi(n, m)) / (s * mp.sqrt(4 + d * d))
-    return +value
-
-
-def uniform(u, rho):
-    """Witt & Mao: mean point-lens magnification over the uniform disk of radius rho at distance u."""
-    if u == rho:
-        r2 = rho * rho
-        return (2 / rho + (1 + r2) / r2 * (mp.pi / 2 + mp.asin((r2 - 1) / (r2 + 1)))) / mp.pi
-    cancel = max(0, int(mp.log10(((u + rho) ** 2 + 4) / (rho * rho))))
-    with mp.extraprec(int(3.33 * (_lost_digits(u - rho, u + rho) + cancel))):
-        d, s, r2 = u - rho, u + rho, rho * rho
-        t = mp.sqrt(4 + d * d)
-        n = 4 * u * rho / (s * s)
-        m = 4 * n / (t * t)
-        if n == 0:
-            E = K = P = mp.pi / 2
-        else:
-            E, K, P = mp.ellipe(m), mp.ellipk(m), mp.ellippi(n, m)
-        value = (s * t * E / r2 - d * (8 + u * u - r2) * K / (r2 * t) + 4 * d * d * (1 + r2) * P / (r2 * s * t)) / (
-            2 * mp.pi
-        )
-    return +value
-
-
-def brightness(r):
-    return 1 - mp.mpf("0.6") * (1 - mp.sqrt(1 - r * r))
-
-
-def flux():
-    """2 pi int_0^1 r I(r) dr = 2 pi (0.2 + 0.2) = 0.8 pi."""
-    return mp.mpf("0.8") * mp.pi
-
-
-def _splits(l):
-    """Subintervals of [0, 1] for an integrand singular at r = l: split at l
-    inside, and a geometric cluster of points towards l when it lies close to
-    an end of the interval (inside or outside)."""
-    points = {mp.mpf(0), mp.mpf(1)}
-    if 0 < l < 1:
-        points.add(l)
-    for end in (mp.mpf(0), mp.mpf(1)):
-        delta = abs(l - end)
-        if 0 < delta < mp.mpf("0.05"):
-            for k in range(12):
-                for p in (l - delta * 4**k, l + delta * 4**k):
-                    if 0 < p < 1 and p != l:
-                        points.add(p)
-    return sorted(points)
-
-
-def limb_darkened_from_rings(l, rho):
-    l, rho = mp.mpf(l), mp.mpf(rho)
-    u = exact_product(l, rho)
-
-    def integrand(r):
-        a = exact_product(r, rho)
-        if a == u:
-            return mp.mpf(0)  # a single point of an integrable (logarithmic) singularity
-        return brightness(r) * 2 * mp.pi * r * ring(u, a)
-
-    value, error = mp.quad(integrand, _splits(l), error=True)
-    return value / flux(), error / flux()
-
-
-def limb_darkened_from_disks(l, rho):
-    """By parts: int_0^1 I dM = I(1) M(1) + int 0.6 r M(r) / sqrt(1 - r^2) dr, r = sin(theta)."""
-    l, rho = mp.mpf(l), mp.mpf(rho)
-    u = exact_product(l, rho)
-
-    def M(r):
-        return mp.pi * r * r * uniform(u, exact_product(r, rho))
-
-    def integrand(theta):
-        r = mp.sin(theta)
-        return mp.mpf("0.6") * r * M(r)
-
-    integral = mp.quad(integrand, [mp.asin(p) for p in _splits(l)])
-    return (brightness(mp.mpf(1)) * M(mp.mpf(1)) + integral) / flux()
-
-
-def uniform_direct(u, rho):
-    """(1 / (pi rho^2)) int_|u - rho|^{u + rho} A_point(x) 2 x theta(x) dx (plus the full
-    circles when the lens is inside the disk), by quadrature of the definition."""
-    inner = abs(u - rho)
-
-    def theta(x):
-        if x <= rho - u:
-            return mp.pi
-        c = (x * x + u * u - rho * rho) / (2 * x * u)
-        return mp.acos(max(-1, min(1, c)))
-
-    def integrand(x):
-        return point(x) * 2 * x * theta(x)
-
-    points = {mp.mpf(0), u + rho}
-    if inner > 0:
-        points.add(inner)
-    w = max(inner, rho * mp.mpf(10) ** -12) * 4
-    while w < u + rho:  # geometric cluster towards the kink at |u - rho| and the 1/x peak at 0
-        points.add(w)
-        w *= 4
-    return mp.quad(integrand, sorted(points)) / (mp.pi * rho * rho)
-
-
 # ---------------------------------------------------------------- work
 
 
@@ -218,7 +97,7 @@ def _init():
 def uniform_row(item):
     l, rho = item
     rho_ = mp.mpf(rho)
-    return uniform(exact_product(l, rho_), rho_)
+    return disk(_exact_product(mp.mpf(l), rho_), rho_)
 
 
 def ld_row(item):
@@ -228,14 +107,14 @@ def ld_row(item):
 def check_uniform(item):
     l, rho = item
     rho_ = mp.mpf(rho)
-    u = exact_product(l, rho_)
-    closed, direct = uniform(u, rho_), uniform_direct(u, rho_)
+    u = _exact_product(mp.mpf(l), rho_)
+    closed, direct = disk(u, rho_), disk_direct(u, rho_)
     return item, abs(closed - direct) / abs(direct)
 
 
 def check_ld(item):
     a, _ = limb_darkened_from_rings(*item)
-    b = limb_darkened_from_disks(*item)
+    b, _ = limb_darkened_from_disks(*item)
     return item, abs(a - b) / abs(a)
 
 
