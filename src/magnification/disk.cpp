@@ -96,7 +96,7 @@ Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l
     const DiskConstants c(rstar / re);
     for (const double li : l) {
         const auto A = uniform_disk(li * c.rho, c);
-        if (!A) return std::unexpected(A.error());
+        if (!A) return A.error();
         out.push_back(*A);
     }
     return out;

@@ -43,7 +43,7 @@ Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vecto
                                                                 double norm) {
     // The whole-disk magnification decides whether the call can succeed.
     const auto whole = witt_mao_magnification(l, re, rstar);
-    if (!whole) return std::unexpected(whole.error());
+    if (!whole) return whole.error();
     std::vector<double> out;
     out.reserve(l.size());
     const double rho = rstar / re;

@@ -60,7 +60,7 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
         double S = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
             const auto A = heyrovsky_magnification(li, bl[j], re, rstar);
-            if (!A) return std::unexpected(A.error());
+            if (!A) return A.error();
             S = S + *A * bf[j];
         }
         out.push_back(S);

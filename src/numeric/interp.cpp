@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace tarnivox {
 namespace {
 
-double segment_slope(std::span<const double> x, std::span<const double> y, std::size_t k) {
+double segment_slope(const std::vector<double>& x, const std::vector<double>& y, std::size_t k) {
     return (y[k + 1] - y[k]) / (x[k + 1] - x[k]);
 }
 
@@ -31,7 +32,7 @@ double apply_boundary(double xp, double point, double first_x, double last_x, do
 
 }  // namespace
 
-double interp(std::span<const double> x, std::span<const double> y, double xp, BoundaryMode mode) {
+double interp(const std::vector<double>& x, const std::vector<double>& y, double xp, BoundaryMode mode) {
     const std::size_t L = std::min(x.size(), y.size());
     if (L == 0) return 0.0;
     if (L == 1) return y[0];
@@ -44,7 +45,7 @@ double interp(std::span<const double> x, std::span<const double> y, double xp, B
     return apply_boundary(xp, point, x[0], x[L - 1], y[0], y[L - 1], mode);
 }
 
-PiecewiseLinear::PiecewiseLinear(std::span<const double> x, std::span<const double> y,
+PiecewiseLinear::PiecewiseLinear(const std::vector<double>& x, const std::vector<double>& y,
                                  BoundaryMode mode)
     : count_(std::min(x.size(), y.size())), mode_(mode) {
     if (count_ == 0) return;

@@ -2,7 +2,6 @@
 // abscissae outside the tabulated range.
 #pragma once
 
-#include <span>
 #include <vector>
 
 namespace tarnivox {
@@ -22,13 +21,13 @@ struct BoundaryMode {
 // slope s_k = (y[k+1] - y[k]) / (x[k+1] - x[k]) and intercept
 // c_k = y[k] - x[k] s_k; the value is s_k * xp + c_k on the segment chosen by
 // the number of leading abscissae below xp.
-double interp(std::span<const double> x, std::span<const double> y, double xp, BoundaryMode mode);
+double interp(const std::vector<double>& x, const std::vector<double>& y, double xp, BoundaryMode mode);
 
 // The same function with the slopes and intercepts formed once per table and
 // the segment found by bisection: every value is bit-identical to interp().
 class PiecewiseLinear {
 public:
-    PiecewiseLinear(std::span<const double> x, std::span<const double> y, BoundaryMode mode);
+    PiecewiseLinear(const std::vector<double>& x, const std::vector<double>& y, BoundaryMode mode);
     double operator()(double xp) const;
 
     std::size_t size() const { return count_; }  // points in the table

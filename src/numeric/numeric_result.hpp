@@ -1,22 +1,46 @@
 // Failures of the numerical kernels travel as values: a kernel returns either
 // its value or a NumericError carrying one fixed, static message text that
 // names the kernel where the failure arose.  Callers pass an inner error on
-// unchanged, so the text that reaches Python is the innermost one.
+// unchanged (`if (!r) return r.error();`), so the text that reaches Python is
+// the innermost one.  Nothing here throws or allocates.
 #pragma once
 
-#include <expected>
+#include <utility>
 
 namespace tarnivox {
 
 struct NumericError {
-    const char* message;  // static storage, never freed
+    const char* message;  // static storage, never freed; never null
 };
 
+// A value of type T or a NumericError.  The message pointer doubles as the
+// tag: null while a value is held, so Numeric<double> is two machine words.
+// T must be default-constructible (double and std::vector<double> are the only
+// ones used); a failure holds a default T, which for a vector allocates nothing.
 template <class T>
-using Numeric = std::expected<T, NumericError>;
+class Numeric {
+public:
+    Numeric(const T& value) : value_(value) {}
+    Numeric(T&& value) : value_(std::move(value)) {}
+    Numeric(NumericError error) : error_(error) {}
 
-inline std::unexpected<NumericError> numeric_error(const char* message) {
-    return std::unexpected<NumericError>(NumericError{message});
-}
+    explicit operator bool() const noexcept { return error_.message == nullptr; }
+    bool has_value() const noexcept { return error_.message == nullptr; }
+
+    // The value; only meaningful when has_value().
+    const T& operator*() const& noexcept { return value_; }
+    T& operator*() & noexcept { return value_; }
+    T&& operator*() && noexcept { return std::move(value_); }
+    const T* operator->() const noexcept { return &value_; }
+
+    // The error; only meaningful when !has_value().
+    NumericError error() const noexcept { return error_; }
+
+private:
+    T value_{};
+    NumericError error_{nullptr};
+};
+
+inline NumericError numeric_error(const char* message) { return NumericError{message}; }
 
 }  // namespace tarnivox

@@ -241,7 +241,7 @@ PyObject* integrated_nodes(PyObject*, PyObject* args) {
         _integrated_heyrovsky_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
     } else if (std::string(family) == "disk") {
         const auto r = _integrated_witt_mao_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
-        if (!r) return value_or_raise(std::unexpected(r.error()));
+        if (!r) return value_or_raise(r.error());
     } else {
         PyErr_SetString(PyExc_ValueError, "family must be 'ring' or 'disk'");
         return nullptr;
