@@ -914,12 +914,14 @@ def convert_sequence(obj, name, ctx):
         raise error(f"argument '{name}': '{type(obj).__qualname__}' object cannot be converted "
                     "to 'Sequence'")
     # The reported length only sizes the vector; its failure is discarded,
-    # unless it is a PanicException.
+    # unless it is a PanicException, a MemoryError or no Exception at all.
     try:
         len(obj)
     except BaseException as e:  # noqa: BLE001
         if type(e) is PANIC:
             raise resumed_panic(e, ctx) from None
+        if not isinstance(e, Exception) or isinstance(e, MemoryError):
+            raise Outcome("raw", exc=e) from None
     try:
         it = iter(obj)
     except BaseException as e:  # noqa: BLE001

@@ -851,7 +851,6 @@ def test_iteration_order_wins_over_indexing(make):
     1.5,                     # TypeError from len()
     ValueError("len broke"),
     TypeError("len broke"),
-    MemoryError(),
     RuntimeError("len broke"),
 ], ids=repr)
 def test_length_only_sizes_the_allocation(length):
@@ -863,6 +862,19 @@ def test_length_only_sizes_the_allocation(length):
     assert witt_mao(seq, 1.0, 0.5) == expected
     assert discrete([0.5], 1.0, 1.0, Seq([0.3], length=length), Seq([2.0], length=length)) == \
         discrete([0.5], 1.0, 1.0, [0.3], [2.0])
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit, GeneratorExit, MemoryError])
+@pytest.mark.parametrize("slot", ["l", "bl", "bf"])
+def test_length_failure_that_is_no_ordinary_error_propagates(exc, slot):
+    # Ctrl-C, exit requests and exhaustion raised by __len__ end the call
+    # unchanged; only ordinary Exceptions are dropped with the length.
+    raised = exc()
+    args = {"l": [0.5], "bl": [0.3], "bf": [2.0]}
+    args[slot] = Seq(args[slot], length=raised)
+    with pytest.raises(exc) as info:
+        discrete(args["l"], 1.0, 1.0, args["bl"], args["bf"])
+    assert info.value is raised
 
 
 @pytest.mark.parametrize("exc", [TypeError("mid-way"), ValueError("mid-way"),

@@ -241,7 +241,17 @@ bool extract_vector(PyObject* obj, const char* parameter, std::vector<double>& o
     if (extract_float64_array(obj, out)) return true;
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
-        fetch_error();  // discarded; a PanicException is resumed instead
+        // The length only sizes the first allocation, so an ordinary failure
+        // of __len__ is dropped and the elements are read anyway.  A request
+        // to stop (KeyboardInterrupt, SystemExit: not an Exception) and a
+        // MemoryError are not failures of the length: they end the call.  A
+        // PanicException is resumed as an internal fault by fetch_error.
+        FetchedError e = fetch_error();
+        if (!PyErr_GivenExceptionMatches(e.type.get(), PyExc_Exception) ||
+            PyErr_GivenExceptionMatches(e.type.get(), PyExc_MemoryError)) {
+            e.restore();
+            return false;
+        }
     } else {
         out.reserve(static_cast<std::size_t>(std::min(size, MAX_RESERVE)));
     }
