@@ -89,12 +89,13 @@ double concentric_disk_magnification(double u, double a) {
 }
 
 Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l, double re,
-                                                    double rstar) {
+                                                    double rstar, StopPoll stop) {
     std::vector<double> out;
     if (l.empty()) return out;
     out.reserve(l.size());
     const DiskConstants c(rstar / re);
     for (const double li : l) {
+        if (stop.stop_after()) return stopped();
         const auto A = uniform_disk(li * c.rho, c);
         if (!A) return A.error();
         out.push_back(*A);
@@ -103,17 +104,18 @@ Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l
 }
 
 Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector<double>& l,
-                                                               double re, double rstar) {
+                                                               double re, double rstar,
+                                                               StopPoll stop) {
     return _integrated_witt_mao_magnification(l, re, rstar, LinearLimbDarkening{},
-                                              LinearLimbDarkening::NORM);
+                                              LinearLimbDarkening::NORM, stop);
 }
 
 Numeric<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
-    const std::vector<double>& bf) {
+    const std::vector<double>& bf, StopPoll stop) {
     const PiecewiseLinear profile = tabulated_profile(bl, bf);
     const double norm = flux_normalisation(profile);
-    return _integrated_witt_mao_magnification(l, re, rstar, profile, norm);
+    return _integrated_witt_mao_magnification(l, re, rstar, profile, norm, stop);
 }
 
 }  // namespace tarnivox

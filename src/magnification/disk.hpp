@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
+#include "magnification/stop_poll.hpp"
 #include "numeric/numeric_result.hpp"
 
 namespace tarnivox {
@@ -30,25 +31,27 @@ double concentric_disk_magnification(double u, double a);
 
 // One magnification per separation l[i] (in stellar radii), rho = rstar / re.
 Numeric<std::vector<double>> witt_mao_magnification(const std::vector<double>& l, double re,
-                                                    double rstar);
+                                                    double rstar, StopPoll stop = StopPoll());
 
 // Magnification of a star with radial brightness profile I(r), as the
 // integral over r of I(r) d/dr[pi r^2 f(r)] / norm, f(r) being the
 // magnification of the concentric uniform disk of radius r.  Fails only if the
-// whole-disk magnification does.
+// whole-disk magnification does, or when `stop` asks it to.
 template <class Profile>
 Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vector<double>& l,
                                                                 double re, double rstar,
                                                                 const Profile& profile,
-                                                                double norm) {
+                                                                double norm,
+                                                                StopPoll stop = StopPoll()) {
     // The whole-disk magnification decides whether the call can succeed.
-    const auto whole = witt_mao_magnification(l, re, rstar);
+    const auto whole = witt_mao_magnification(l, re, rstar, stop);
     if (!whole) return whole.error();
     std::vector<double> out;
     out.reserve(l.size());
     const double rho = rstar / re;
     const double eps3 = cbrt_eps();
     for (const double li : l) {
+        if (stop.stop_after(StopPoll::PERIOD)) return stopped();  // ~1 ms a separation
         const double u = li * rho;
         // f(r): the disk of radius r (stellar radii) about the source centre;
         // nothing is seen inside a negative radius.
@@ -75,11 +78,12 @@ Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vecto
 
 // With the built-in linear limb-darkening law.
 Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector<double>& l,
-                                                               double re, double rstar);
+                                                               double re, double rstar,
+                                                               StopPoll stop = StopPoll());
 
 // With a tabulated profile bl -> bf (equal lengths, checked by the caller).
 Numeric<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
-    const std::vector<double>& bf);
+    const std::vector<double>& bf, StopPoll stop = StopPoll());
 
 }  // namespace tarnivox

@@ -48,7 +48,7 @@ Numeric<double> heyrovsky_magnification(double l, double r, double re, double rs
 
 Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, double re, double rstar,
                                                const std::vector<double>& bl,
-                                               const std::vector<double>& bf) {
+                                               const std::vector<double>& bf, StopPoll stop) {
     std::vector<double> out;
     if (l.empty()) return out;
     out.reserve(l.size());
@@ -59,6 +59,7 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
     for (const double li : l) {
         double S = 0.0;
         for (std::size_t j = 0; j < bl.size(); ++j) {
+            if (stop.stop_after()) return stopped();
             const auto A = heyrovsky_magnification(li, bl[j], re, rstar);
             if (!A) return A.error();
             S = S + *A * bf[j];
@@ -68,19 +69,19 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
     return out;
 }
 
-std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
-                                                       double rstar) {
+Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                StopPoll stop) {
     return _integrated_heyrovsky_magnification(l, re, rstar, LinearLimbDarkening{},
-                                               LinearLimbDarkening::NORM);
+                                               LinearLimbDarkening::NORM, stop);
 }
 
-std::vector<double> integrated_flux_map_heyrovsky_magnification(const std::vector<double>& l,
-                                                                double re, double rstar,
-                                                                const std::vector<double>& bl,
-                                                                const std::vector<double>& bf) {
+Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
+    const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
+    const std::vector<double>& bf, StopPoll stop) {
     const PiecewiseLinear profile = tabulated_profile(bl, bf);
     const double norm = flux_normalisation(profile);
-    return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm);
+    return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm, stop);
 }
 
 }  // namespace tarnivox

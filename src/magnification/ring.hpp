@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
+#include "magnification/stop_poll.hpp"
 #include "numeric/numeric_result.hpp"
 
 namespace tarnivox {
@@ -20,14 +21,16 @@ Numeric<double> heyrovsky_magnification(double l, double r, double re, double rs
 //   integral_0^1 I(r) 2 pi r A_ring(l, r) dr / norm,
 // norm being the star's flux 2 pi integral_0^1 r I(r) dr.  A ring evaluation
 // that fails counts as a NaN sample, which the quadrature takes as 0, so this
-// family has no numeric error.
+// family fails only when `stop` asks it to.
 template <class Profile>
-std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
-                                                        double rstar, const Profile& profile,
-                                                        double norm) {
+Numeric<std::vector<double>> _integrated_heyrovsky_magnification(const std::vector<double>& l,
+                                                                 double re, double rstar,
+                                                                 const Profile& profile, double norm,
+                                                                 StopPoll stop = StopPoll()) {
     std::vector<double> out;
     out.reserve(l.size());
     for (const double li : l) {
+        if (stop.stop_after(StopPoll::PERIOD)) return stopped();  // ~1 ms a separation
         // Flux of the annulus at r times its magnification; a failed ring is a
         // NaN sample.
         auto G = [&](double r) {
@@ -43,19 +46,20 @@ std::vector<double> _integrated_heyrovsky_magnification(const std::vector<double
 }
 
 // With the built-in linear limb-darkening law.
-std::vector<double> integrated_heyrovsky_magnification(const std::vector<double>& l, double re,
-                                                       double rstar);
+Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                StopPoll stop = StopPoll());
 
 // With a tabulated profile bl -> bf (equal lengths, checked by the caller).
-std::vector<double> integrated_flux_map_heyrovsky_magnification(const std::vector<double>& l,
-                                                                double re, double rstar,
-                                                                const std::vector<double>& bl,
-                                                                const std::vector<double>& bf);
+Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
+    const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
+    const std::vector<double>& bf, StopPoll stop = StopPoll());
 
 // Weighted sum over rings of radii bl[j] and weights bf[j] (equal lengths,
 // checked by the caller), one value per separation.
 Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, double re, double rstar,
                                                const std::vector<double>& bl,
-                                               const std::vector<double>& bf);
+                                               const std::vector<double>& bf,
+                                               StopPoll stop = StopPoll());
 
 }  // namespace tarnivox

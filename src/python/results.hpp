@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "magnification/stop_poll.hpp"
 #include "numeric/numeric_result.hpp"
 #include "python/ref.hpp"
 
@@ -16,6 +17,8 @@ PyObject* to_python(const std::vector<double>& values);
 template <class T>
 PyObject* to_python(const Numeric<T>& outcome) {
     if (!outcome) {
+        // A computation stopped by a signal handler's exception: it is set.
+        if (is_stop(outcome.error())) return nullptr;
         PyErr_SetString(PyExc_RuntimeError, outcome.error().message);
         return nullptr;
     }
