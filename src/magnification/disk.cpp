@@ -113,7 +113,8 @@ Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector
 Numeric<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
     const std::vector<double>& bf, StopPoll stop) {
-    const PiecewiseLinear profile = tabulated_profile(bl, bf);
+    const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
+    if (profile.stopped()) return stopped();
     const double norm = flux_normalisation(profile);
     return _integrated_witt_mao_magnification(l, re, rstar, profile, norm, stop);
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
-#include "magnification/stop_poll.hpp"
+#include "numeric/stop_poll.hpp"
 #include "numeric/numeric_result.hpp"
 
 namespace tarnivox {

@@ -85,8 +85,9 @@ inline void add_jumps(const LinearLimbDarkening&, SourceCuts&) {}
 double flux_normalisation(const PiecewiseLinear& profile);
 
 // The tabulated profile of a flux map: interpolated, zero off the table.
-inline PiecewiseLinear tabulated_profile(const std::vector<double>& bl, const std::vector<double>& bf) {
-    return PiecewiseLinear(bl, bf, BoundaryMode::filled(0.0));
+inline PiecewiseLinear tabulated_profile(const std::vector<double>& bl, const std::vector<double>& bf,
+                                         StopPoll* stop = nullptr) {
+    return PiecewiseLinear(bl, bf, BoundaryMode::filled(0.0), stop);
 }
 
 }  // namespace tarnivox

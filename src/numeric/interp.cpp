@@ -46,7 +46,7 @@ double interp(const std::vector<double>& x, const std::vector<double>& y, double
 }
 
 PiecewiseLinear::PiecewiseLinear(const std::vector<double>& x, const std::vector<double>& y,
-                                 BoundaryMode mode)
+                                 BoundaryMode mode, StopPoll* stop)
     : count_(std::min(x.size(), y.size())), mode_(mode) {
     if (count_ == 0) return;
     first_y_ = y[0];
@@ -54,17 +54,26 @@ PiecewiseLinear::PiecewiseLinear(const std::vector<double>& x, const std::vector
     first_x_ = x[0];
     last_x_ = x[count_ - 1];
     last_y_ = y[count_ - 1];
-    slope_.resize(count_ - 1);
-    intercept_.resize(count_ - 1);
+    // One unit of work per POINTS_PER_UNIT points; the vectors grow as they
+    // are filled, so their first touch is paced by the same questions.
+    constexpr std::size_t POINTS_PER_UNIT = 64;
+    auto stop_here = [&](std::size_t j) {
+        stopped_ = stop && j % POINTS_PER_UNIT == POINTS_PER_UNIT - 1 && stop->stop_after();
+        return stopped_;
+    };
+    slope_.reserve(count_ - 1);
+    intercept_.reserve(count_ - 1);
     for (std::size_t k = 0; k + 1 < count_; ++k) {
-        slope_[k] = segment_slope(x, y, k);
-        intercept_[k] = y[k] - x[k] * slope_[k];
+        if (stop_here(k)) return;
+        slope_.push_back(segment_slope(x, y, k));
+        intercept_.push_back(y[k] - x[k] * slope_[k]);
     }
-    running_max_.resize(x.size());
+    running_max_.reserve(x.size());
     double m = -std::numeric_limits<double>::infinity();
     for (std::size_t j = 0; j < x.size(); ++j) {
+        if (stop_here(j)) return;
         m = std::isnan(x[j]) ? std::numeric_limits<double>::infinity() : std::max(m, x[j]);
-        running_max_[j] = m;
+        running_max_.push_back(m);
     }
 }
 

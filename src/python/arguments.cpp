@@ -13,6 +13,15 @@ namespace {
 // that lies (or is absurd) must not reserve memory the data never needs.
 constexpr Py_ssize_t MAX_RESERVE = Py_ssize_t{1} << 20;
 
+// A long sequence takes a while to convert (about 1 ms per 2^16 elements of
+// a list of floats); a signal handler that raises, such as Ctrl-C's, stops
+// the conversion at the next multiple of this count.
+constexpr Py_ssize_t SIGNAL_STRIDE = Py_ssize_t{1} << 16;
+
+inline bool signal_handler_raised(Py_ssize_t i) {
+    return (i & (SIGNAL_STRIDE - 1)) == SIGNAL_STRIDE - 1 && PyErr_CheckSignals() != 0;
+}
+
 void raise_type_error(Ref message) {
     if (message) PyErr_SetObject(PyExc_TypeError, message.get());
 }
@@ -77,6 +86,7 @@ inline bool number_or_relabel(PyObject* obj, const char* parameter, double& out)
 // mutates the list sees the same outcome as with PyIter_Next.
 bool extract_list(PyObject* list, const char* parameter, std::vector<double>& out) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        if (signal_handler_raised(i)) return false;
         PyObject* item = PyList_GET_ITEM(list, i);
         if (PyFloat_CheckExact(item)) {
             out.push_back(PyFloat_AS_DOUBLE(item));
@@ -93,6 +103,7 @@ bool extract_list(PyObject* list, const char* parameter, std::vector<double>& ou
 bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& out) {
     const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (signal_handler_raised(i)) return false;
         double v;
         if (!extract_number(PyTuple_GET_ITEM(tuple, i), parameter, v)) return false;
         out.push_back(v);
@@ -103,31 +114,35 @@ bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& 
 // A one-dimensional NumPy array of native float64: iterating it yields
 // numpy.float64 scalars (a float subclass) holding exactly these values, and
 // cannot fail, so the buffer is read directly.  Only the exact ndarray type
-// qualifies (a subclass may iterate differently).  Returns false, with no
-// error set, when the object does not qualify.
-bool extract_float64_array(PyObject* obj, std::vector<double>& out) {
-    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return false;
+// qualifies (a subclass may iterate differently).
+enum class ArrayRead { NotQualified, Read, Failed };  // Failed: a Python error is set
+
+ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return ArrayRead::NotQualified;
     Py_buffer view;
     if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
         PyErr_Clear();
-        return false;
+        return ArrayRead::NotQualified;
     }
+    // Released on every way out, a C++ exception from reserve included.
+    struct Release {
+        Py_buffer* view;
+        ~Release() { PyBuffer_Release(view); }
+    } release{&view};
     const bool qualifies = view.ndim == 1 && view.itemsize == sizeof(double) && view.format &&
                            std::strcmp(view.format, "d") == 0;
-    if (qualifies) {
-        const Py_ssize_t n = view.shape[0];
-        const Py_ssize_t stride = view.strides ? view.strides[0] : Py_ssize_t{sizeof(double)};
-        const char* p = static_cast<const char*>(view.buf);
-        try {
-            out.resize(static_cast<std::size_t>(n));
-        } catch (...) {
-            PyBuffer_Release(&view);
-            throw;
-        }
-        for (Py_ssize_t i = 0; i < n; ++i) std::memcpy(&out[i], p + i * stride, sizeof(double));
+    if (!qualifies) return ArrayRead::NotQualified;
+    const Py_ssize_t n = view.shape[0];
+    const Py_ssize_t stride = view.strides ? view.strides[0] : Py_ssize_t{sizeof(double)};
+    const char* p = static_cast<const char*>(view.buf);
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (signal_handler_raised(i)) return ArrayRead::Failed;
+        double v;
+        std::memcpy(&v, p + i * stride, sizeof(double));
+        out.push_back(v);
     }
-    PyBuffer_Release(&view);
-    return qualifies;
+    return ArrayRead::Read;
 }
 
 bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>& out) {
@@ -136,7 +151,8 @@ bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>&
         relabel_conversion_failure(parameter);
         return false;
     }
-    while (true) {
+    for (Py_ssize_t i = 0;; ++i) {
+        if (signal_handler_raised(i)) return false;
         Ref item = Ref::steal(PyIter_Next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) {
@@ -238,7 +254,11 @@ bool extract_vector(PyObject* obj, const char* parameter, std::vector<double>& o
             "argument '%s': '%U' object cannot be converted to 'Sequence'", parameter, name.get())));
         return false;
     }
-    if (extract_float64_array(obj, out)) return true;
+    switch (extract_float64_array(obj, out)) {
+        case ArrayRead::Read: return true;
+        case ArrayRead::Failed: return false;
+        case ArrayRead::NotQualified: break;
+    }
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
         // The length only sizes the first allocation, so an ordinary failure

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "magnification/stop_poll.hpp"
+#include "numeric/stop_poll.hpp"
 #include "numeric/numeric_result.hpp"
 #include "python/ref.hpp"
 
