@@ -21,12 +21,13 @@ struct DiskConstants {
 };
 
 // Magnification of the uniform disk of DiskConstants' radius, for a lens at
-// distance u (Einstein radii) from its centre.
+// distance u (Einstein radii) from its centre: the closed form, or its
+// small-disk expansion when rho > 0 and u > 50 rho.
 Numeric<double> uniform_disk(double u, const DiskConstants& c);
 
 // Magnification of the uniform disk of radius a (Einstein radii) centred at
 // distance u from the lens: the closed form, or its small-disk expansion when
-// a < 0.02 u.  A failure of the closed form gives NaN.
+// 50 a < u.  A failure of the closed form gives NaN.
 double concentric_disk_magnification(double u, double a);
 
 // One magnification per separation l[i] (in stellar radii), rho = rstar / re.
