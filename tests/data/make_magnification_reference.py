@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Reference magnifications of a point-mass lens for extended sources, to high precision.
 
-Writes tests/data/magnification_reference.json with three tables:
+Writes tests/data/magnification_reference.json with four tables:
 
 * ``ring``: the mean point-lens magnification over a thin uniform ring,
   A_ring(u, a) = (1/2pi) * int_0^2pi A(|u - a e^{i phi}|) dphi,
@@ -10,6 +10,9 @@ Writes tests/data/magnification_reference.json with three tables:
 * ``disk``: the mean point-lens magnification over a uniform disk of radius
   rho centred at distance u = l * rho, for rho in {1e-3, 1e-2, 0.1, 1, 10}, with
   separations clustered near the centre and near the rim l = 1;
+* ``disk_far``: the same for a lens far from the star, l from 1.1 to 1e8 with
+  rho from 1e-6 to 1e2 and u = l rho up to 1e4, thickest about l = 50 and
+  including a pseudo-random sample;
 * ``limb_darkened``: the magnification of a star with the linear limb-darkening
   law I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)),
   A_LD(l) = int_0^1 I(r) A_ring(l rho, r rho) 2 pi r dr / int_0^1 I(r) 2 pi r dr.
@@ -42,7 +45,9 @@ Independent validation (the script stops if any check fails):
   the angle, at sample points including near-ring ones;
 * the disk closed form (and its rim limit) against the direct quadrature of
   its definition, written as an integral over the distance x from the lens of
-  A(x) times the length of the arc of radius x inside the disk;
+  A(x) times the length of the arc of radius x inside the disk (far from the
+  star that arc is found from a cosine within (rho/u)^2 of 1, so the
+  precision is raised by twice the digits of u/rho);
 * A_LD, computed from rings (split at the singular radius r = l), against the
   same quantity computed from disks by parts:
   int I dM = I(1) M(1) - int I'(r) M(r) dr with M(r) = pi r^2 A_disk(l rho, r rho).
@@ -51,8 +56,10 @@ Run from anywhere:  python3 tests/data/make_magnification_reference.py
 (about five minutes on two cores).
 """
 import json
+import math
 import multiprocessing
 import os
+import random
 import sys
 import time
 
@@ -287,6 +294,24 @@ def disk_grid():
     return rows
 
 
+def disk_far_grid():
+    """A lens far from the star: l in [1.1, 1e8], rho in [1e-6, 1e2], u = l rho <= 1e4."""
+    rows = []
+    ls = [1.1, 2.0, 10.0, 30.0, 45.0, 49.9, 50.0, 50.000001, 50.1, 51.0, 60.0, 75.0, 100.0,
+          300.0, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8]
+    for rho in [1e-6, 1e-5, 1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0, 100.0]:
+        rows += [("far", l, rho) for l in ls if l * rho <= 1e4]
+    # log-uniform in rho and in l, six significant digits
+    rnd = random.Random(20240611)
+    for _ in range(150):
+        rho = float(f"{10 ** rnd.uniform(-6, 2):.6g}")
+        l_max = min(1e8, 1e4 / rho)
+        l = float(f"{10 ** rnd.uniform(math.log10(1.1), math.log10(l_max)):.6g}")
+        if l * rho <= 1e4:
+            rows.append(("far", l, rho))
+    return rows
+
+
 def ld_grid():
     ls = [0.0, 1e-3, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99, 0.999, 1.0, 1.001, 1.01, 1.05, 1.1,
           1.2, 1.5, 2.0, 3.0, 5.0, 10.0, 20.0]
@@ -335,7 +360,8 @@ def check_disk(row):
     rho_ = mp.mpf(rho)
     u = _exact_product(mp.mpf(l), rho_)
     c = disk(u, rho_)
-    d = disk_direct(u, rho_)
+    with mp.extraprec(int(3.33 * 2 * max(0, mp.log10(abs(u) / rho_)))):
+        d = disk_direct(u, rho_)
     return row, abs(c - d) / abs(d)
 
 
@@ -353,7 +379,7 @@ def fmt(x):
 def main():
     t0 = time.time()
     _init()
-    rings, disks, lds = ring_grid(), disk_grid(), ld_grid()
+    rings, disks, lds, fars = ring_grid(), disk_grid(), ld_grid(), disk_far_grid()
     with multiprocessing.Pool(2, initializer=_init) as pool:
         # validation of the closed forms against the definitions
         ring_samples = [row for i, row in enumerate(rings) if i % 23 == 0]
@@ -363,6 +389,7 @@ def main():
         disk_samples = [row for i, row in enumerate(disks) if i % 7 == 0]
         disk_samples += [("rim", 1.0, rho) for rho in (1e-3, 1.0, 10.0)]
         disk_samples += [("rim", 1.0 + s * 1e-8, rho) for rho in (1e-2, 1.0) for s in (1, -1)]
+        disk_samples += [row for i, row in enumerate(fars) if i % 5 == 0]
         ld_samples = [(l, rho) for (l, rho) in lds
                       if l in (0.0, 0.5, 0.999, 1.0, 1.01, 1.1, 5.0) and rho in (1e-2, 1.0)]
         worst = {}
@@ -378,6 +405,7 @@ def main():
                 sys.exit(f"validation of {name} failed at {row}: {err}")
         ring_vals = pool.map(ring_row, rings, chunksize=20)
         disk_vals = pool.map(disk_row, disks, chunksize=10)
+        far_vals = pool.map(disk_row, fars, chunksize=10)
         ld_vals = pool.map(ld_row, lds, chunksize=1)
     for (l, rho), (v, e) in zip(lds, ld_vals):
         if not abs(e) < abs(v) * VALIDATION_TOL:
@@ -397,6 +425,11 @@ def main():
             "columns": ["kind", "l", "rho", "value"],
             "rows": [[k, l, rho, fmt(v)] for (k, l, rho), v in zip(disks, disk_vals)],
         },
+        "disk_far": {
+            "note": "re = 1, rstar = rho",
+            "columns": ["l", "rho", "value"],
+            "rows": [[l, rho, fmt(v)] for (k, l, rho), v in zip(fars, far_vals)],
+        },
         "limb_darkened": {
             "note": "re = 1, rstar = rho; I(r) = 1 - 0.6 (1 - sqrt(1 - r^2))",
             "columns": ["l", "rho", "value"],
@@ -406,7 +439,8 @@ def main():
     with open(OUT, "w") as fh:
         json.dump(data, fh, indent=0, separators=(",", ":"))
         fh.write("\n")
-    print(f"wrote {OUT}: {len(rings)} ring, {len(disks)} disk, {len(lds)} limb-darkened values "
+    print(f"wrote {OUT}: {len(rings)} ring, {len(disks)} disk, {len(fars)} far disk, "
+          f"{len(lds)} limb-darkened values "
           f"in {time.time() - t0:.0f} s")
 
 
