@@ -3,13 +3,11 @@
 #include <cmath>
 
 #include "magnification/profile.hpp"
+#include "numeric/constants.hpp"
 #include "numeric/legendre.hpp"
 
 namespace tarnivox {
 namespace {
-
-constexpr double PI = 3.141592653589793;
-constexpr double HALF_PI = 1.5707963267948966;
 
 // The rim limit is used within a fixed fraction of the radius of the rim,
 // |l - 1| < 1e-5: there the general form cancels (its error grows like

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
-#include "numeric/stop_poll.hpp"
+#include "numeric/constants.hpp"
 #include "numeric/numeric_result.hpp"
+#include "numeric/stop_poll.hpp"
 
 namespace tarnivox {
 

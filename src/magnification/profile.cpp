@@ -1,9 +1,11 @@
 #include "magnification/profile.hpp"
 
+#include "numeric/constants.hpp"
+
 namespace tarnivox {
 
 double cbrt_eps() {
-    static const double value = std::cbrt(2.220446049250313e-16);
+    static const double value = std::cbrt(EPS);
     return value;
 }
 

@@ -13,8 +13,6 @@
 
 namespace tarnivox {
 
-inline constexpr double TWO_PI = 6.283185307179586;
-
 // Requested absolute accuracy of every integral over the source radius.
 inline constexpr double SOURCE_TOLERANCE = 1e-16;
 

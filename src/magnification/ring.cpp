@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "magnification/profile.hpp"
+#include "numeric/constants.hpp"
 #include "numeric/legendre.hpp"
 
 namespace tarnivox {

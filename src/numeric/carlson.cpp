@@ -3,11 +3,11 @@
 #include <cmath>
 #include <utility>
 
+#include "numeric/constants.hpp"
+
 namespace tarnivox {
 namespace {
 
-constexpr double PI = 3.141592653589793;
-constexpr double HALF_PI = 1.5707963267948966;
 constexpr double THREE_PI = 9.42477796076938;
 
 // 2.7 eps: relative stop of the arithmetic-geometric-mean loops, which

@@ -4,13 +4,12 @@
 #include <cstddef>
 
 #include "numeric/carlson.hpp"
+#include "numeric/constants.hpp"
 
 namespace tarnivox {
 namespace {
 
-constexpr double EPS = 2.220446049250313e-16;
 constexpr double LN_4 = 1.3862943611198906;
-constexpr double HALF_PI = 1.5707963267948966;
 
 // K(m) = P_K(x) - ln(x) Q_K(x), E(m) = P_E(x) - x ln(x) Q_E(x), x = 1 - m.
 // Highest power first.

@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "numeric/constants.hpp"
+
 namespace tarnivox {
 
 struct QuadratureEstimate {
@@ -40,7 +42,6 @@ extern const TanhSinhPair NODES[PAIRS];
 // overflows at a node does not spoil the sum.
 template <class F>
 QuadratureEstimate integrate(F&& f, double a, double b, double tolerance) {
-    constexpr double PI = 3.141592653589793;
     constexpr double LARGEST = 1.7976931348623157e308;
     const double hw = 0.5 * (b - a);
     const double mid = 0.5 * (a + b);
