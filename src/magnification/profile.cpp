@@ -1,5 +1,6 @@
 #include "magnification/profile.hpp"
 
+#include "magnification/source_integral.hpp"
 #include "numeric/constants.hpp"
 
 namespace tarnivox {

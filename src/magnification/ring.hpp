@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
+#include "magnification/source_integral.hpp"
 #include "numeric/constants.hpp"
 #include "numeric/numeric_result.hpp"
 #include "numeric/stop_poll.hpp"
