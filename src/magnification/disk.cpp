@@ -7,6 +7,12 @@
 #include "numeric/legendre.hpp"
 
 namespace tarnivox {
+
+double cbrt_eps() {
+    static const double value = std::cbrt(EPS);
+    return value;
+}
+
 namespace {
 
 // The rim limit is used within a fixed fraction of the radius of the rim,

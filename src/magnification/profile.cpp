@@ -5,11 +5,6 @@
 
 namespace tarnivox {
 
-double cbrt_eps() {
-    static const double value = std::cbrt(EPS);
-    return value;
-}
-
 double flux_normalisation(const PiecewiseLinear& profile) {
     auto Q = [&](double r) { return profile(r) * (TWO_PI * r); };
     SourceCuts cuts;

@@ -1,6 +1,5 @@
 // Radial brightness profiles of the source: the built-in limb-darkening law,
-// the step scale of the central difference, and a tabulated profile with its
-// flux normalisation.
+// and a tabulated profile with its flux normalisation.
 #pragma once
 
 #include <cmath>
@@ -9,11 +8,6 @@
 #include "numeric/interp.hpp"
 
 namespace tarnivox {
-
-// Cube root of the machine epsilon 2^-52, the step scale of a central
-// difference that balances truncation (h^2) against rounding (eps / h).
-// Made once per process at first use (a thread-safe local static).
-double cbrt_eps();
 
 // Linear limb darkening I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)): 1 at the centre,
 // 0.4 at the rim, NaN beyond it.

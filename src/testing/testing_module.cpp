@@ -266,8 +266,9 @@ PyObject* ring_at(PyObject*, PyObject* args) {
 }
 
 // disk_at(l, radii, re, rstar) -> sum of the finite concentric-disk
-// magnifications at r, r + h and r - h for each radius: the disk evaluations
-// of an integral, without the quadrature.
+// magnifications that the disk family's integrand evaluates at each radius
+// (r, r + h and r - h; none at a negative radius): the disk evaluations of an
+// integral, without the quadrature.
 PyObject* disk_at(PyObject*, PyObject* args) {
     double l, re, rstar;
     PyObject* radii_obj;
@@ -277,21 +278,19 @@ PyObject* disk_at(PyObject*, PyObject* args) {
     const double rho = rstar / re;
     const double u = l * rho;
     double sum = 0;
-    for (Py_ssize_t i = 0; i < radii.size(); ++i) {
-        const double r = radii.data()[i];
-        const double h = (std::fabs(r) + 1.0) * cbrt_eps();
-        for (const double x : {r, r + h, r - h}) {
-            const double f = x < 0 ? 0.0 : concentric_disk_magnification(u, x * rho);
-            if (std::isfinite(f)) sum += f;
-        }
-    }
+    auto f = [&](double x) {
+        const double v = concentric_disk_at(u, rho, x);
+        if (std::isfinite(v)) sum += v;
+        return v;
+    };
+    for (Py_ssize_t i = 0; i < radii.size(); ++i) annulus_flux(f, radii.data()[i]);
     return PyFloat_FromDouble(sum);
 }
 
 PyMethodDef METHODS[] = {
     {"integrated_nodes", integrated_nodes, METH_VARARGS, "integrated_nodes(family, l, re, rstar) -> node radii"},
     {"ring_at", ring_at, METH_VARARGS, "ring_at(l, radii, re, rstar) -> sum of ring magnifications"},
-    {"disk_at", disk_at, METH_VARARGS, "disk_at(l, radii, re, rstar) -> sum of disk magnifications at r, r +- h"},
+    {"disk_at", disk_at, METH_VARARGS, "disk_at(l, radii, re, rstar) -> sum of the disk magnifications of the integrand at each radius"},
     {"concentric_disk", kernel2<concentric_disk_numeric>, METH_VARARGS, "concentric_disk(u, a): uniform disk of radius a at distance u"},
     {"elliprf", kernel3<elliprf>, METH_VARARGS, "R_F(x, y, z)"},
     {"elliprd", kernel3<elliprd>, METH_VARARGS, "R_D(x, y, z)"},
