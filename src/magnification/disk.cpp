@@ -71,10 +71,10 @@ DiskConstants::DiskConstants(double rho_)
       rho2(rho * rho),
       four_rho(4.0 * rho),
       two_rho2(rho2 + rho2),
-      one_p(1.0 + rho2),
+      one_plus_rho2(1.0 + rho2),
       two_over_rho(2.0 / rho),
-      g(one_p / rho2),
-      x((-1.0 + rho2) / one_p),
+      rim_factor(one_plus_rho2 / rho2),
+      rim_sine((-1.0 + rho2) / one_plus_rho2),
       rim_window(RIM_FRACTION * std::fabs(rho)) {}
 
 Numeric<double> uniform_disk(double u, const DiskConstants& c) {
@@ -84,7 +84,7 @@ Numeric<double> uniform_disk(double u, const DiskConstants& c) {
     const double d = u - c.rho;
     if (std::fabs(d) < c.rim_window) {
         // Lens on the rim: A = (2/rho + (1 + rho^2)/rho^2 (pi/2 + asin((rho^2 - 1)/(rho^2 + 1)))) / pi.
-        return ((std::asin(c.x) + HALF_PI) * c.g + c.two_over_rho) / PI;
+        return ((std::asin(c.rim_sine) + HALF_PI) * c.rim_factor + c.two_over_rho) / PI;
     }
     const double s = c.rho + u;
     const double d2 = d * d;
@@ -101,7 +101,7 @@ Numeric<double> uniform_disk(double u, const DiskConstants& c) {
     if (!P) return P;
     const double term_K = ((d * (h + 4.0)) / (c.rho2 * t)) * *K;
     const double term_E = *E * ((t * s) / c.two_rho2);
-    const double term_P = *P * ((c.one_p * (d2 + d2)) / ((c.rho2 * s) * t));
+    const double term_P = *P * ((c.one_plus_rho2 * (d2 + d2)) / ((c.rho2 * s) * t));
     const double X = term_P + (term_E - term_K);
     // X / pi, formed as the sum of the two halves (X + pi)/2pi + (X - pi)/2pi.
     const double A_plus = (X + PI) / TWO_PI;

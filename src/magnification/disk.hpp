@@ -17,8 +17,15 @@ namespace tarnivox {
 // Per-source constants of the closed form, for a disk of radius rho in
 // Einstein radii, formed once and in this order.
 struct DiskConstants {
-    double rho, rho2, four_rho, two_rho2, one_p, two_over_rho, g, x;
-    double rim_window;  // |u - rho| below this takes the rim limit
+    double rho;
+    double rho2;           // rho^2
+    double four_rho;       // 4 rho, of the characteristic n = 4 u rho / (u + rho)^2
+    double two_rho2;       // 2 rho^2, the denominator of the E term
+    double one_plus_rho2;  // 1 + rho^2, of the Pi term and the rim limit
+    double two_over_rho;   // 2 / rho, the first term of the rim limit
+    double rim_factor;     // (1 + rho^2) / rho^2, the factor of pi/2 + asin(rim_sine) in the rim limit
+    double rim_sine;       // (rho^2 - 1) / (rho^2 + 1), whose arcsine enters the rim limit
+    double rim_window;     // |u - rho| below this takes the rim limit
     explicit DiskConstants(double rho);
 };
 
