@@ -104,6 +104,8 @@ Numeric<double> uniform_disk(double u, const DiskConstants& c) {
     const double term_P = *P * ((c.one_plus_rho2 * (d2 + d2)) / ((c.rho2 * s) * t));
     const double X = term_P + (term_E - term_K);
     // X / pi, formed as the sum of the two halves (X + pi)/2pi + (X - pi)/2pi.
+    // Not simplified: X / pi differs from this in the last bit for some u and
+    // rho, and every value this function has returned is the two halves' sum.
     const double A_plus = (X + PI) / TWO_PI;
     const double A_minus = (X - PI) / TWO_PI;
     return A_minus + A_plus;

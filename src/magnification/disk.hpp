@@ -84,7 +84,11 @@ Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vecto
                                                                 const Profile& profile,
                                                                 double norm,
                                                                 StopPoll stop = StopPoll()) {
-    // The whole-disk magnification decides whether the call can succeed.
+    // The whole-disk magnification decides whether the call can succeed: the
+    // integrand cannot fail (a failed concentric disk is a NaN sample, which
+    // the quadrature drops), so the call fails exactly where
+    // witt_mao_magnification fails, before any quadrature.  Its values are
+    // not needed.
     const auto whole = witt_mao_magnification(l, re, rstar, stop);
     if (!whole) return whole.error();
     std::vector<double> out;

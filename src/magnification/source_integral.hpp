@@ -44,6 +44,9 @@ double integrate_over_source(G&& g, SourceCuts cuts) {
     for (int i = 0; i < cuts.count; ++i) {
         if (cuts.r[i] == a) continue;
         const double piece = integrate(g, a, cuts.r[i], SOURCE_TOLERANCE).value;
+        // The first piece (a is 0 only before it) is taken as it is, not added
+        // to 0.0: 0.0 + (-0.0) is +0.0, and an uncut integral must return the
+        // quadrature's value bit for bit, the sign of a zero included.
         sum = (a == 0.0) ? piece : sum + piece;
         a = cuts.r[i];
     }

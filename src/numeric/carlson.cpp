@@ -1,3 +1,19 @@
+// The duplication loops, their stopping bounds and the special cases follow
+// Carlson (1995), algorithms 1 to 4, step by step, in the same arrangement as
+// Boost.Math's ellint_rf, ellint_rd, ellint_rj and ellint_rc: the |A0| term in
+// R_F's bound, R_D's signed differences and factor 1.2, the AGM for one zero
+// argument and R_C(1, 1 + e) inside R_J are that arrangement, not slips.
+//
+// Domains (outside them a kernel returns its numeric error; a NaN argument
+// passes every check and propagates):
+//   R_F(x, y, z)     x, y, z >= 0, at most one of them zero;
+//   R_D(x, y, z)     x, y >= 0, at most one of them zero, and z > 0;
+//   R_J(x, y, z, p)  x, y, z >= 0, at most one of them zero, and p != 0;
+//                    p < 0 gives the Cauchy principal value (DLMF 19.20.14);
+//   R_C(x, y)        x >= 0 and y != 0; y < 0 gives the Cauchy principal
+//                    value (DLMF 19.2.20).
+// A duplication that has not met its bound after 11 (R_F), 50 (R_D) or 100
+// (R_J) steps fails as not converged.
 #include "numeric/carlson.hpp"
 
 #include <cmath>

@@ -1,6 +1,9 @@
 // Parsing of fast-call arguments against a function's parameter list, and
-// conversion of numbers and sequences to 64-bit floats.  The messages are
-// CPython's own for the same mistakes.
+// conversion of numbers and sequences to 64-bit floats.  The parser's messages
+// are CPython's own for the same mistakes.  The sequence messages ("Can't
+// extract `str` to `Vec`", "'...' object cannot be converted to 'Sequence'")
+// keep their established wording, odd as it reads here, because callers match
+// on these texts: change none of them.
 #pragma once
 
 #include <vector>

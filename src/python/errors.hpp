@@ -25,7 +25,8 @@ struct InternalFault {
 
 // The PanicException type ("pyo3_runtime.PanicException", base BaseException),
 // made once per process at first use.  Returns a borrowed reference, or NULL
-// with a Python exception set.
+// with a Python exception set.  Its name, like the texts of this layer, is
+// kept as it is because callers catch and match on it.
 PyObject* panic_exception_type() noexcept;
 
 // A pending exception taken out of the interpreter, normalised.
