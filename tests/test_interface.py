@@ -275,6 +275,17 @@ class ReversedArray(np.ndarray):
         return iter([self[i] for i in range(len(self) - 1, -1, -1)])
 
 
+class ForeignNdarray(array.array):
+    """Not NumPy's array, though its C-level type name is NumPy's; its own
+    __iter__, which runs backwards, must be honoured."""
+
+    def __iter__(self):
+        return iter(self.tolist()[::-1])
+
+
+ForeignNdarray.__name__ = "numpy.ndarray"  # a heap type's tp_name is its __name__
+
+
 def _read_only(a):
     a.flags.writeable = False
     return a
@@ -832,7 +843,8 @@ def test_zero_dimensional_array_fails_at_iteration():
     lambda items, reordered: ReversedTuple(items),
     lambda items, reordered: Seq(items, iter_items=reordered),
     lambda items, reordered: np.array(items).view(ReversedArray),
-], ids=["list subclass", "tuple subclass", "user sequence", "ndarray subclass"])
+    lambda items, reordered: ForeignNdarray("d", items),
+], ids=["list subclass", "tuple subclass", "user sequence", "ndarray subclass", "foreign numpy.ndarray"])
 def test_iteration_order_wins_over_indexing(make):
     items = [0.5, 1.6, 3.0]
     reordered = items[::-1]

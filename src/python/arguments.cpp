@@ -1,6 +1,7 @@
 #include "python/arguments.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -111,6 +112,35 @@ bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& 
     return true;
 }
 
+// Whether `type` is NumPy's own ndarray: the type found as `ndarray` in the
+// numpy module, when someone has imported it (it is never imported here).  A
+// type merely named "numpy.ndarray" (any heap type can take that name) does
+// not qualify.  The type is looked up the first time a type of that name is
+// seen with numpy imported, and kept with a strong reference for the rest of
+// the process (this module refuses a second interpreter).  That reference
+// keeps no more alive than NumPy itself does: its extension module, which
+// holds the type, is never unloaded.  Calls hold the GIL, but a dictionary
+// lookup may run Python code (a colliding key's __eq__), so the type is
+// published with an atomic exchange.
+bool is_numpy_ndarray(PyTypeObject* type) {
+    static std::atomic<PyTypeObject*> ndarray{nullptr};
+    PyTypeObject* known = ndarray.load(std::memory_order_acquire);
+    if (known) return type == known;
+    if (std::strcmp(type->tp_name, "numpy.ndarray") != 0) return false;
+    PyObject* numpy = PyDict_GetItemString(PyImport_GetModuleDict(), "numpy");  // borrowed
+    if (!numpy || !PyModule_Check(numpy)) return false;
+    PyObject* found = PyDict_GetItemString(PyModule_GetDict(numpy), "ndarray");  // borrowed
+    if (!found || !PyType_Check(found)) return false;
+    PyTypeObject* found_type = reinterpret_cast<PyTypeObject*>(found);
+    if (std::strcmp(found_type->tp_name, "numpy.ndarray") != 0) return false;
+    Py_INCREF(found);
+    if (!ndarray.compare_exchange_strong(known, found_type, std::memory_order_acq_rel)) {
+        Py_DECREF(found);
+        found_type = known;
+    }
+    return type == found_type;
+}
+
 // A one-dimensional NumPy array of native float64: iterating it yields
 // numpy.float64 scalars (a float subclass) holding exactly these values, and
 // cannot fail, so the buffer is read directly.  Only the exact ndarray type
@@ -118,7 +148,7 @@ bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& 
 enum class ArrayRead { NotQualified, Read, Failed };  // Failed: a Python error is set
 
 ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
-    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return ArrayRead::NotQualified;
+    if (!is_numpy_ndarray(Py_TYPE(obj))) return ArrayRead::NotQualified;
     Py_buffer view;
     if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
         PyErr_Clear();
