@@ -10,10 +10,10 @@ import json
 import math
 import pathlib
 
-import mpmath
 import pytest
 
 import tarnivox
+from _support import laplacians_of_point, point, rel
 
 EPS = 2.0 ** -52
 DATA = json.loads((pathlib.Path(__file__).parent / "data" / "magnification_reference.json").read_text())
@@ -40,11 +40,6 @@ NEAR_RING_TOL = 5e-6
 RIM_WINDOW_TOL = 6.5e-5
 
 
-def point(x):
-    """Point-lens magnification at distance x (Einstein radii)."""
-    return (x * x + 2) / (x * math.sqrt(x * x + 4))
-
-
 def ring_cond(l, r):
     return 1 + ((l + r) / (l - r)) ** 2
 
@@ -58,10 +53,6 @@ def disk_cond(l):
 def worst(errs):
     """errs: tuples whose first entry is the error measure; returns the largest."""
     return max(errs, key=lambda e: e[0])
-
-
-def rel(a, b):
-    return abs(a - b) / abs(b)
 
 
 def assert_within_rounding(label, coordinates, errs):
@@ -132,15 +123,6 @@ def test_ring_symmetric_in_separation_and_radius(l, r):
     a = tarnivox.heyrovsky_magnification(l, r, 1.3, 1.0)
     b = tarnivox.heyrovsky_magnification(r, l, 1.3, 1.0)
     assert rel(a, b) < 4 * EPS * ring_cond(l, r)
-
-
-def laplacians_of_point(u):
-    """Radial Laplacian and squared Laplacian of the point-lens magnification at u:
-    lap f = f2 + f1/u and lap^2 f = f4 + 2 f3/u - f2/u^2 + f1/u^3, fk the k-th derivative."""
-    with mpmath.workdps(30):
-        f = lambda x: (x * x + 2) / (x * mpmath.sqrt(x * x + 4))
-        d1, d2, d3, d4 = (mpmath.diff(f, u, k) for k in (1, 2, 3, 4))
-        return float(d2 + d1 / u), float(d4 + 2 * d3 / u - d2 / u ** 2 + d1 / u ** 3)
 
 
 @pytest.mark.parametrize("u", [0.3, 1.0, 3.0])

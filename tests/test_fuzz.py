@@ -51,7 +51,10 @@ from hypothesis import strategies as st
 from hypothesis.errors import InvalidArgument
 
 import tarnivox
-from _support import FUNCTIONS, PANIC, mismatched_tables
+from _support import (
+    FUNCTIONS, PANIC, BadStr, FloatSub, IntSub, OnlyIter, Outer, ReversedList, StrSub, TypeErrorSub,
+    mismatched_tables,
+)
 
 # ------------------------------------------------------------------ settings
 
@@ -229,26 +232,10 @@ class FloatAndIndex(Hostile):
         return 7
 
 
-class FloatSub(float):
-    """A float subclass: read as its float value, its __float__ is not called."""
-
-    def __float__(self):
-        self.ctx.log.append(("FloatSub.__float__",))
-        raise ValueError("a float subclass is read directly")
-
-
-class IntSub(int):
-    pass
-
-
 class IntSubFloat(int):
     def __float__(self):
         self.ctx.log.append(("IntSubFloat.__float__",))
         return self.value
-
-
-class StrSub(str):
-    pass
 
 
 class Nested(Hostile):
@@ -325,28 +312,6 @@ class Mutator(Hostile):
             elif self.op == "extend":
                 c.extend([numeric] * 3)
         return self.value
-
-
-class BadStr(Hostile):
-    """An object whose str() fails (or returns a non-str)."""
-
-    def __init__(self, ctx, how):
-        super().__init__(ctx)
-        self.how = how
-
-    def __str__(self):
-        self.log("__str__", self.how)
-        if self.how == "value":
-            raise ValueError("no text")
-        if self.how == "type":
-            raise TypeError("no text either")
-        if self.how == "panic":
-            raise PANIC("from __str__")
-        return 12345  # not a str
-
-
-class TypeErrorSub(TypeError):
-    pass
 
 
 class CustomBase(BaseException):
@@ -446,11 +411,6 @@ class ListSub(list):
     pass
 
 
-class ReversedList(list):
-    def __iter__(self):
-        return reversed(list(list.__iter__(self)))
-
-
 class LyingList(list):
     def __len__(self):
         return 2**62
@@ -463,17 +423,6 @@ class TupleSub(tuple):
 class ArraySub(np.ndarray):
     def __iter__(self):
         return iter(np.asarray(self)[::-1].tolist())
-
-
-class OnlyIter:
-    def __iter__(self):
-        return iter([0.5])
-
-
-class Outer:
-    class Inner:
-        def __iter__(self):
-            return iter([0.5])
 
 
 Unicode = type("Ünïcödé", (), {"__iter__": lambda self: iter([0.5])})
@@ -536,11 +485,11 @@ def build_exc(r, ctx):
     elif kind == "TypeError_args":
         e = TypeError(r[1], 2)
     elif kind == "TypeError_badstr":
-        e = TypeError(BadStr(ctx, r[1]))
+        e = TypeError(BadStr(r[1], ctx.log, ctx.label()))
     elif kind == "TypeErrorSub_badstr":
-        e = TypeErrorSub(BadStr(ctx, r[1]))
+        e = TypeErrorSub(BadStr(r[1], ctx.log, ctx.label()))
     elif kind == "ValueError_badstr":
-        e = ValueError(BadStr(ctx, r[1]))
+        e = ValueError(BadStr(r[1], ctx.log, ctx.label()))
     elif kind == "OverflowError":
         e = OverflowError(r[1])
     elif kind == "ZeroDivisionError":
@@ -566,7 +515,7 @@ def build_exc(r, ctx):
     elif kind == "Panic_noargs":
         e = PANIC()
     elif kind == "Panic_badstr":
-        e = PANIC(BadStr(ctx, r[1]))
+        e = PANIC(BadStr(r[1], ctx.log, ctx.label()))
     elif kind == "Panic_sub":
         e = PanicSub(r[1])
     else:
@@ -594,7 +543,7 @@ def build_number(r, ctx):
         return fractions.Fraction(r[1], r[2])
     if kind == "floatsub":
         x = FloatSub(r[1])
-        x.ctx = ctx
+        x.log = ctx.log
         return x
     if kind == "intsub":
         return IntSub(r[1])

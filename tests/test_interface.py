@@ -29,7 +29,9 @@ import numpy as np
 import pytest
 
 import tarnivox
-from _support import FUNCTIONS
+from _support import (
+    FUNCTIONS, BadStr, FloatSub, IntSub, OnlyIter, Outer, ReversedList, StrSub, TypeErrorSub, panic_type,
+)
 
 try:
     import _tarnivox_testing as kernels
@@ -86,14 +88,6 @@ def conversion_error_of(obj):
     raise AssertionError(f"{obj!r} converts to a float")
 
 
-def panic_type():
-    try:
-        discrete([0.5], 1.0, 1.0, [0.1, 0.2, 0.3], [1.0, 1.0, 1.0, 1.0])
-    except BaseException as e:  # noqa: BLE001
-        return type(e)
-    raise AssertionError("mismatched profile table did not raise")
-
-
 def raise_inner_panic():
     """Calls into the module so that it raises PanicException."""
     discrete([0.5], 1.0, 1.0, [0.1, 0.2, 0.3], [1.0, 1.0, 1.0, 1.0])
@@ -114,18 +108,6 @@ def run_python(code, *argv):
 
 # --------------------------------------------------------------------- helpers
 # Argument objects of every shape the conversions must handle.
-
-class FloatSub(float):
-    pass
-
-
-class IntSub(int):
-    pass
-
-
-class StrSub(str):
-    pass
-
 
 class HasFloat:
     def __init__(self, value):
@@ -162,13 +144,6 @@ class Recorder:
     def __float__(self):
         self.converted = True
         return 0.5
-
-
-class ReversedList(list):
-    """Indexing gives one order, iteration the reverse."""
-
-    def __iter__(self):
-        return iter(list(list.__reversed__(self)))
 
 
 class ReversedTuple(tuple):
@@ -261,13 +236,6 @@ class NotIterable:
         return 0.5
 
 
-class OnlyIter:
-    """Iterable, but no __getitem__: not a sequence."""
-
-    def __iter__(self):
-        return iter([0.5])
-
-
 class ReversedArray(np.ndarray):
     """An ndarray subclass that iterates backwards."""
 
@@ -289,16 +257,6 @@ ForeignNdarray.__name__ = "numpy.ndarray"  # a heap type's tp_name is its __name
 def _read_only(a):
     a.flags.writeable = False
     return a
-
-
-class Outer:
-    class Inner:
-        pass
-
-
-class BadStr:
-    def __str__(self):
-        raise ValueError("no text for you")
 
 
 # ======================================================================
@@ -922,10 +880,6 @@ def test_not_iterable_sequence_is_relabelled():
 
 
 # ---------------------------------------------------------------- relabelling
-
-class TypeErrorSub(TypeError):
-    pass
-
 
 def _element_paths():
     # every route along which an element or number is converted

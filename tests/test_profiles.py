@@ -17,6 +17,7 @@ import mpmath
 import pytest
 
 import tarnivox
+from _support import laplacians_of_point, point, rel
 
 EPS = 2.0 ** -52
 DATA = json.loads((pathlib.Path(__file__).parent / "data" / "magnification_reference.json").read_text())
@@ -43,14 +44,6 @@ UNIFORM = ([0.0, 1.0], [1.0, 1.0])
 LD_TABLE = ([i / 10 for i in range(11)], [1 - 0.6 * (1 - math.sqrt(1 - (i / 10) ** 2)) for i in range(11)])
 
 PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
-
-
-def rel(a, b):
-    return abs(a - b) / abs(b)
-
-
-def point(x):
-    return (x * x + 2) / (x * math.sqrt(x * x + 4))
 
 
 def check_targets(family, label, triples):
@@ -174,15 +167,6 @@ def moments(profile):
     with mpmath.workdps(30):
         flux = mpmath.quad(lambda r: profile(r) * r, [0, 1])
         return tuple(float(mpmath.quad(lambda r: profile(r) * r ** (k + 1), [0, 1]) / flux) for k in (2, 4))
-
-
-def laplacians_of_point(u):
-    """lap f = f2 + f1/u and lap^2 f = f4 + 2 f3/u - f2/u^2 + f1/u^3 (fk the k-th
-    derivative) of the point-lens magnification, radial in the lens plane."""
-    with mpmath.workdps(30):
-        f = lambda x: (x * x + 2) / (x * mpmath.sqrt(x * x + 4))
-        d1, d2, d3, d4 = (mpmath.diff(f, u, k) for k in (1, 2, 3, 4))
-        return float(d2 + d1 / u), float(d4 + 2 * d3 / u - d2 / u ** 2 + d1 / u ** 3)
 
 
 LIMB = lambda r: 1 - mpmath.mpf("0.6") * (1 - mpmath.sqrt(1 - r * r))
