@@ -16,6 +16,7 @@ throwing std::bad_alloc, so the address-space tests are skipped under it.
 
 import json
 import os
+import platform
 import subprocess
 import sys
 import textwrap
@@ -25,6 +26,11 @@ import pytest
 import tarnivox
 from _support import under_asan
 
+# The measurements read /proc/self/status and glibc's mallinfo2, and the caps
+# are RLIMIT_AS: Linux with glibc only.
+pytestmark = pytest.mark.skipif(
+    not sys.platform.startswith("linux") or platform.libc_ver()[0] != "glibc",
+    reason="needs Linux with glibc (/proc/self/status, mallinfo2, RLIMIT_AS)")
 
 needs_rlimit = pytest.mark.skipif(
     under_asan(), reason="AddressSanitizer needs an unlimited address space")
