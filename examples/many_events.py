@@ -22,19 +22,32 @@ running cluster, e.g. one started with
 where every worker machine has tarnivox installed.  Needs numpy and
 dask[distributed] (pip install '.[examples]').
 
-The task returns a float64 NumPy array, which travels as one buffer.
-distributed serializes a Python list element by element, each float a frame
-of its own: for a 500-point light curve that costs about 8 ms on the
-worker's event loop against some 40 ms of computation, and all of it falls
-after the last task, while the results are gathered.
+Two things make the task fit for a pool of processes:
+
+* It returns a float64 NumPy array, which travels as one buffer.
+  distributed serializes a Python list element by element, each float a
+  frame of its own: for a 500-point light curve that costs about 8 ms on the
+  worker's event loop against some 40 ms of computation, and all of it
+  falls after the last task, while the results are gathered.
+* A PanicException (tarnivox's internal fault) leaves it as RuntimeError
+  with the same message (the decorator panic_as_runtime_error).  The type
+  names the module "pyo3_runtime", which does not exist, so pickle cannot
+  send it: a concurrent.futures pool reports a PicklingError or a broken
+  pool instead.  It derives from BaseException, so a multiprocessing.Pool
+  worker dies of it and map_async() never returns, and Dask, which ships the
+  type by value, raises it inside the client's event loop, where it stops
+  gather() from ever returning.
 """
 
 from __future__ import annotations
 
 import argparse
+import functools
 import math
 import sys
 import time
+from collections.abc import Callable
+from typing import ParamSpec, TypeVar
 
 import numpy as np
 from numpy.typing import NDArray
@@ -42,6 +55,41 @@ from numpy.typing import NDArray
 import tarnivox
 
 Event = tuple[float, float, float, float]  # t0 [d], u0, tE [d], rho (Einstein radii)
+P = ParamSpec("P")
+R = TypeVar("R")
+
+
+def is_panic(exc: BaseException) -> bool:
+    """Whether `exc` is tarnivox's PanicException.
+
+    tarnivox does not export the type; it is known by its qualified name,
+    pyo3_runtime.PanicException.
+    """
+    kind = type(exc)
+    return kind.__module__ == "pyo3_runtime" and kind.__qualname__ == "PanicException"
+
+
+def panic_as_runtime_error(task: Callable[P, R]) -> Callable[P, R]:
+    """`task`, raising RuntimeError with the same message instead of PanicException.
+
+    Other exceptions, KeyboardInterrupt and SystemExit included, pass
+    unchanged.  Apply it where the task is defined, so that pickle finds the
+    wrapper under the task's own name.
+    """
+    @functools.wraps(task)
+    def run(*args: P.args, **kwargs: P.kwargs) -> R:
+        try:
+            return task(*args, **kwargs)
+        except BaseException as exc:
+            if not is_panic(exc):
+                raise
+            message = str(exc)
+        # Raised outside the except block, so that the PanicException is not
+        # kept as __context__: distributed installs tblib's pickling of
+        # exception chains for every exception, and would try to pickle it.
+        raise RuntimeError(message)
+
+    return run
 
 
 def make_events(count: int, seed: int) -> list[Event]:
@@ -54,6 +102,7 @@ def make_events(count: int, seed: int) -> list[Event]:
     return [(float(a), float(b), float(c), float(d)) for a, b, c, d in zip(t0, u0, te, rho)]
 
 
+@panic_as_runtime_error
 def light_curve(event: Event, points: int) -> NDArray[np.float64]:
     """Limb-darkened magnifications at `points` epochs over t0 +- 2 tE.
 

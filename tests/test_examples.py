@@ -22,6 +22,7 @@ from pathlib import Path
 import pytest
 
 import tarnivox
+from _support import PANIC, mismatched_tables
 
 ROOT = Path(__file__).resolve().parents[1]
 EXAMPLES = ROOT / "examples"
@@ -172,6 +173,64 @@ def test_dask_light_curves_equal_the_serial_loop():
     stdout = run_example("many_events.py", "--events", 6, "--points", 80)
     assert "(2 worker processes)" in stdout
     assert "bitwise identical to the serial loop: True" in stdout
+
+
+# A task that meets a PanicException, wrapped as many_events.py wraps its
+# tasks, in three kinds of process pool.  distributed is imported first, as in
+# a program that uses Dask: it makes every exception pickle its chain (tblib),
+# so a RuntimeError that kept the PanicException as its context would not
+# pickle either.  Every wait is bounded: unwrapped, the exception breaks the
+# executor, kills the Pool worker (map_async never returns) and stops Dask's
+# client from ever delivering the result.
+POOLS = """\
+import concurrent.futures
+import json
+import multiprocessing
+
+from dask.distributed import Client, LocalCluster
+import tarnivox
+from many_events import panic_as_runtime_error
+
+
+@panic_as_runtime_error
+def task(_):
+    return tarnivox.discrete_flux_map_heyrovsky_magnification([0.5], 1.0, 1.0, [0.1], [])
+
+
+def outcome(get):
+    try:
+        return ["returned", repr(get())]
+    except BaseException as e:
+        return [type(e).__module__ + "." + type(e).__qualname__, str(e)]
+
+
+if __name__ == "__main__":
+    seen = {}
+    with concurrent.futures.ProcessPoolExecutor(1) as pool:
+        seen["ProcessPoolExecutor"] = outcome(lambda: pool.submit(task, 0).result(timeout=10))
+    with multiprocessing.Pool(1) as pool:
+        seen["Pool.map_async"] = outcome(lambda: pool.map_async(task, [0]).get(timeout=10))
+    with LocalCluster(n_workers=1, threads_per_worker=1, processes=True,
+                      host="127.0.0.1", dashboard_address=None) as cluster, Client(cluster) as client:
+        seen["dask"] = outcome(lambda: client.submit(task, 0).result(timeout=10))
+    print(json.dumps(seen))
+"""
+
+
+def test_a_panic_in_a_pool_task_reaches_the_caller_as_runtime_error(tmp_path):
+    pytest.importorskip("numpy")
+    pytest.importorskip("distributed")
+    with pytest.raises(PANIC) as panic:
+        mismatched_tables()
+    script = tmp_path / "pools.py"
+    script.write_text(POOLS)
+    env = environment()
+    env["PYTHONPATH"] = os.pathsep.join([str(EXAMPLES), env["PYTHONPATH"]])
+    proc = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                          env=env, timeout=120)
+    assert proc.returncode == 0, proc.stdout + proc.stderr
+    expected = ["builtins.RuntimeError", str(panic.value)]
+    assert json.loads(proc.stdout) == dict.fromkeys(["ProcessPoolExecutor", "Pool.map_async", "dask"], expected)
 
 
 # --- the type stub -------------------------------------------------------------------
