@@ -12,9 +12,13 @@ flags) must print the same hashes: the formulas are evaluated in a fixed order
 without contraction, and the mathematics library is the platform's.
 
 What is hashed, per call, in order: the exact bit pattern of every result
-(struct '<d', so the sign and payload of a NaN count too), the length of a
-list result, and for a call that raises, the exception's module, qualified
-name and message.  The inputs are not hashed; they are the same on every run:
+(struct '<d'), the length of a list result, and for a call that raises, the
+exception's module, qualified name and message.  Every NaN is hashed as the
+one pattern 0x7ff8000000000000: IEEE 754 leaves the sign and payload of a NaN
+result open when both operands are NaN, and compilers do order the operands
+of + and * differently (clang++-19 and g++-12 return NaNs of opposite sign
+from a ring sum whose ring and weight are both NaN); --nan-bits hashes them
+as they are.  The inputs are not hashed; they are the same on every run:
 each function's grid comes from its own random.Random seeded with a fixed
 string, and is built from random()/randrange()/getrandbits(), math.ldexp,
 math.nextafter and plain IEEE arithmetic only (no libm, no NumPy), so it does
@@ -37,6 +41,7 @@ element, so one failing element does not hide the others.
                 entry whose hash or count differs
 --only NAMES    evaluate only these entries (comma-separated); the total then
                 covers those only
+--nan-bits      hash the sign and payload of NaNs too
 --dump FILE     also write one line per call: entry, call number, arguments
                 (repr) and outcome (repr and bits), to find the inputs on which
                 two builds differ (diff the two dumps)
@@ -55,7 +60,8 @@ import time
 import _tarnivox_testing as T
 import tarnivox
 
-GRID_VERSION = 1
+GRID_VERSION = 2
+CANONICAL_NAN = struct.pack("<d", math.nan)
 INF = math.inf
 NAN = math.nan
 
@@ -120,9 +126,14 @@ def outcome(fn, *args):
         return ("err", f"{type(e).__module__}.{type(e).__qualname__}: {e}")
 
 
+NAN_BITS = False     # --nan-bits
+
+
 def encode(value):
     """Bytes of a result: floats by their bits, containers with their lengths."""
     if isinstance(value, float):
+        if value != value and not NAN_BITS:
+            return b"d" + CANONICAL_NAN
         return b"d" + struct.pack("<d", value)
     if isinstance(value, bool):
         return b"b" + bytes([value])
@@ -671,7 +682,10 @@ def main():
     p.add_argument("--compare", metavar="FILE", help="compare with hashes stored by --json")
     p.add_argument("--only", metavar="NAMES", help="comma-separated entries to evaluate")
     p.add_argument("--dump", metavar="FILE", help="write every call's arguments and outcome")
+    p.add_argument("--nan-bits", action="store_true", help="hash the sign and payload of NaNs too")
     args = p.parse_args()
+    global NAN_BITS
+    NAN_BITS = args.nan_bits
 
     modules = {os.path.dirname(os.path.abspath(m.__file__)) for m in (tarnivox, T)}
     if len(modules) != 1:
@@ -704,7 +718,7 @@ def main():
           f"{time.perf_counter() - start:6.1f} s  {total[:16]}")
     print(f"total sha256: {total}")
 
-    document = {"grid_version": GRID_VERSION, "module": tarnivox.__file__,
+    document = {"grid_version": GRID_VERSION, "nan_bits": NAN_BITS, "module": tarnivox.__file__,
                 "entries": results, "total": total}
     if args.json:
         with open(args.json, "w") as f:
@@ -713,8 +727,9 @@ def main():
     if args.compare:
         with open(args.compare) as f:
             other = json.load(f)
-        if other.get("grid_version") != GRID_VERSION:
-            sys.exit(f"{args.compare}: grid version {other.get('grid_version')}, this script {GRID_VERSION}")
+        if (other.get("grid_version"), other.get("nan_bits")) != (GRID_VERSION, NAN_BITS):
+            sys.exit(f"{args.compare}: grid version {other.get('grid_version')}, nan_bits "
+                     f"{other.get('nan_bits')}; here {GRID_VERSION}, {NAN_BITS}")
         differ = []
         for name in results:
             theirs = other["entries"].get(name)
