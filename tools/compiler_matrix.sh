@@ -111,7 +111,8 @@ for c in "${CONFIGS[@]}"; do
             status=1
         fi
         TEST_TIME[$c]="$(( $(date +%s) - start )) s"
-        TESTS[$c]=$(grep -E '^=+ .* in [0-9.]+s' "$OUT/$c.tests.log" | tail -n 1 | sed 's/^=* //; s/ =*$//')
+        TESTS[$c]=$( (grep -E '(passed|failed|error|skipped|no tests ran).* in [0-9.]+s' "$OUT/$c.tests.log" || echo "no summary") |
+                    tail -n 1 | sed 's/^=* //; s/ =*$//')
         echo "   tests: ${TESTS[$c]}"
     fi
 
