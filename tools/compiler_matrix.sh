@@ -96,7 +96,9 @@ for c in "${CONFIGS[@]}"; do
     fi
     # libc++ linked dynamically (libc++.so) or statically (its std::__1 symbols).
     for so in "$build"/tarnivox.*.so "$build"/_tarnivox_testing.*.so; do
-        if [ -n "$flags" ] && ! ldd "$so" | grep -q 'libc++\.so' && ! nm -C "$so" | grep -q 'std::__1::'; then
+        # (grep reads to the end: with pipefail, grep -q would fail nm by SIGPIPE)
+        if [ -n "$flags" ] && ! ldd "$so" | grep 'libc++\.so' >/dev/null &&
+           ! nm -C "$so" | grep 'std::__1::' >/dev/null; then
             echo "   $so does not link libc++:" >&2
             ldd "$so" >&2
             status=1
