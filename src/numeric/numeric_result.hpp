@@ -25,15 +25,11 @@ public:
     Numeric(NumericError error) : error_(error) {}
 
     explicit operator bool() const noexcept { return error_.message == nullptr; }
-    bool has_value() const noexcept { return error_.message == nullptr; }
 
-    // The value; only meaningful when has_value().
-    const T& operator*() const& noexcept { return value_; }
-    T& operator*() & noexcept { return value_; }
-    T&& operator*() && noexcept { return std::move(value_); }
-    const T* operator->() const noexcept { return &value_; }
+    // The value; only meaningful when the result is true.
+    const T& operator*() const noexcept { return value_; }
 
-    // The error; only meaningful when !has_value().
+    // The error; only meaningful when the result is false.
     NumericError error() const noexcept { return error_; }
 
 private:
