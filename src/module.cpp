@@ -42,11 +42,6 @@ constexpr FunctionDescription DISCRETE_HEYROVSKY{"discrete_flux_map_heyrovsky_ma
 
 // ------------------------------------------------------- entry points
 
-// Runs the handlers of signals that arrived during a long computation (on the
-// main thread; elsewhere CPython defers them).  A handler that raises, as
-// Ctrl-C's does, stops the computation with its exception set.
-bool signal_handler_raised() { return PyErr_CheckSignals() != 0; }
-
 // f(l, re, rstar): a sequence and two numbers.
 template <const FunctionDescription& F, auto Compute>
 PyObject* l_re_rstar_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -58,7 +53,7 @@ PyObject* l_re_rstar_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
         if (!py::extract_vector(slot[0], "l", l) || !py::extract_number(slot[1], "re", re) ||
             !py::extract_number(slot[2], "rstar", rstar))
             return nullptr;
-        return py::to_python(Compute(l, re, rstar, StopPoll(signal_handler_raised)));
+        return py::to_python(Compute(l, re, rstar, StopPoll(py::signal_handler_raised)));
     });
 }
 
@@ -80,7 +75,7 @@ PyObject* l_re_rstar_bl_bf_entry(PyObject*, PyObject* const* args, Py_ssize_t na
             py::fault("assertion `left == right` failed\n  left: " + std::to_string(bl.size()) +
                       "\n right: " + std::to_string(bf.size()));
         }
-        return py::to_python(Compute(l, re, rstar, bl, bf, StopPoll(signal_handler_raised)));
+        return py::to_python(Compute(l, re, rstar, bl, bf, StopPoll(py::signal_handler_raised)));
     });
 }
 

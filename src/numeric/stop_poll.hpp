@@ -30,7 +30,7 @@ public:
 
 private:
     Poll poll_ = nullptr;
-    long left_ = 0;  // ask at the first step, before any work
+    long left_ = PERIOD;  // a short call never asks
 };
 
 // The error of a computation that stopped because its caller asked it to.

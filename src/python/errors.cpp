@@ -61,6 +61,8 @@ void FetchedError::restore() noexcept {
     PyErr_Restore(type.release(), value.release(), traceback.release());
 }
 
+bool signal_handler_raised() { return PyErr_CheckSignals() != 0; }
+
 bool str_lossy(PyObject* obj, std::string& out) {
     Ref text = Ref::steal(PyObject_Str(obj));
     if (!text) return false;

@@ -40,6 +40,12 @@ struct FetchedError {
 // and resumed as an internal fault (this throws InternalFault).
 FetchedError fetch_error();
 
+// Runs the handlers of signals that arrived meanwhile (on the main thread;
+// elsewhere CPython defers them).  True when one raised, as Ctrl-C's does,
+// its exception then set: the poll of every StopPoll of a call, so that long
+// conversions and computations stop there.
+bool signal_handler_raised();
+
 // Raises type(message) with the usual implicit exception chaining.
 void raise_message(PyObject* type, const char* message) noexcept;
 
