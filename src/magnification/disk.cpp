@@ -142,10 +142,9 @@ Numeric<std::vector<double>> integrated_witt_mao_magnification(const std::vector
 Numeric<std::vector<double>> integrated_flux_map_witt_mao_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
     const std::vector<double>& bf, StopPoll stop) {
-    const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
-    if (profile.stopped()) return stopped();
-    const double norm = flux_normalisation(profile);
-    return _integrated_witt_mao_magnification(l, re, rstar, profile, norm, stop);
+    return with_flux_map(bl, bf, stop, [&](const PiecewiseLinear& profile, double norm) {
+        return _integrated_witt_mao_magnification(l, re, rstar, profile, norm, stop);
+    });
 }
 
 }  // namespace tarnivox

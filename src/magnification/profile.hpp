@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "numeric/interp.hpp"
+#include "numeric/numeric_result.hpp"
+#include "numeric/stop_poll.hpp"
 
 namespace tarnivox {
 
@@ -31,6 +33,18 @@ double flux_normalisation(const PiecewiseLinear& profile);
 inline PiecewiseLinear tabulated_profile(const std::vector<double>& bl, const std::vector<double>& bf,
                                          StopPoll* stop = nullptr) {
     return PiecewiseLinear(bl, bf, BoundaryMode::filled(0.0), stop);
+}
+
+// A family's integrated magnification with the flux map bl -> bf:
+// family(profile, norm) with the tabulated profile and its flux, unless `stop`
+// asks to stop while the table is prepared.
+template <class Family>
+Numeric<std::vector<double>> with_flux_map(const std::vector<double>& bl,
+                                           const std::vector<double>& bf, StopPoll& stop,
+                                           Family&& family) {
+    const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
+    if (profile.stopped()) return stopped();
+    return family(profile, flux_normalisation(profile));
 }
 
 }  // namespace tarnivox

@@ -80,10 +80,9 @@ Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vecto
 Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
     const std::vector<double>& bf, StopPoll stop) {
-    const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
-    if (profile.stopped()) return stopped();
-    const double norm = flux_normalisation(profile);
-    return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm, stop);
+    return with_flux_map(bl, bf, stop, [&](const PiecewiseLinear& profile, double norm) {
+        return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm, stop);
+    });
 }
 
 }  // namespace tarnivox
