@@ -73,16 +73,23 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
 Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vector<double>& l,
                                                                 double re, double rstar,
                                                                 StopPoll stop) {
-    return _integrated_heyrovsky_magnification(l, re, rstar, LinearLimbDarkening{},
-                                               LinearLimbDarkening::NORM, stop);
+    return _integrated_heyrovsky_magnification(l, re, rstar, LinearLawSource(),
+                                               RingMagnification{re, rstar}, stop);
 }
 
 Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
     const std::vector<double>& bf, StopPoll stop) {
-    return with_flux_map(bl, bf, stop, [&](const PiecewiseLinear& profile, double norm) {
-        return _integrated_heyrovsky_magnification(l, re, rstar, profile, norm, stop);
-    });
+    const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
+    if (profile.stopped()) return stopped();
+    const TableSource source(profile, bl, bf, stop);
+    if (source.stopped()) return stopped();
+    if (!source.regular()) {
+        return integrated_heyrovsky_by_quadrature(l, re, rstar, profile, flux_normalisation(profile),
+                                                  stop);
+    }
+    return _integrated_heyrovsky_magnification(l, re, rstar, source, RingMagnification{re, rstar},
+                                               stop);
 }
 
 }  // namespace tarnivox

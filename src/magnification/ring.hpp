@@ -8,10 +8,13 @@
 #include <vector>
 
 #include "magnification/profile.hpp"
+#include "magnification/ring_source.hpp"
 #include "magnification/source_integral.hpp"
 #include "numeric/constants.hpp"
 #include "numeric/numeric_result.hpp"
+#include "numeric/product_rule.hpp"
 #include "numeric/stop_poll.hpp"
+#include "numeric/tanh_sinh.hpp"
 
 namespace tarnivox {
 
@@ -19,22 +22,122 @@ namespace tarnivox {
 // re and rstar enter through q = re / rstar.
 Numeric<double> heyrovsky_magnification(double l, double r, double re, double rstar);
 
+// Where the ring family changes its method, by the lens's distance l from the
+// star's centre (stellar radii); see ring_source.hpp.
+inline constexpr double SERIES_START = 3.0;     // l >= 3: the mean-value series
+inline constexpr double PRODUCT_START = 1.05;   // 1.05 <= l < 3: product rules in mu
+inline constexpr double PRODUCT_24_START = 1.2;  // 24 points from here, 32 below
+inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
+// Tanh-sinh levels with the lens on the star (step 1/8 in t, 49 samples a
+// piece) and just off its rim (step 1/16, 97 samples).
+inline constexpr int INSIDE_LEVELS = 4;
+inline constexpr int RIM_LEVELS = 5;
+
+// A ring evaluation that fails is a NaN.
+struct RingMagnification {
+    double re, rstar;
+    double operator()(double l, double r) const {
+        const auto A = heyrovsky_magnification(l, r, re, rstar);
+        return A ? *A : NAN;
+    }
+};
+
+// The magnification of the star `source` for a lens at l (stellar radii),
+// rho = rstar / re, with `ring`(l, r) the ring magnification, divided by the
+// star's flux.  A NaN or negative l, or a NaN rho, gives NaN; an infinite l
+// the point-source limit 1.  Every ring evaluated counts as one unit of work
+// of `stop`; when it says stop, `halted` is set and the value is meaningless.
+template <class Source, class Ring>
+double ring_family_at(double l, double rho, const Source& source, const Ring& ring, StopPoll& stop,
+                      bool& halted) {
+    if (!(l >= 0) || std::isnan(rho)) return NAN;
+    const double* m = source.even_moments();
+    if (l == INFINITY) return m[0];
+    if (l >= SERIES_START) {
+        halted = stop.stop_after();
+        return far_field_series(l * rho, 1.0 / (l * l), m);
+    }
+    if (l >= PRODUCT_START) {
+        const int rule = l < PRODUCT_24_START ? 2 : l < PRODUCT_16_START ? 1 : 0;
+        const double* W = source.near_weights(rule, stop);
+        const int points = product_rule::SIZE[rule];
+        halted = W == nullptr || stop.stop_after(points);
+        if (halted) return NAN;
+        const ChebyshevNode* node = product_rule::nodes(rule);
+        double sum = 0.0;
+        for (int i = 0; i < points; ++i) sum += W[i] * ring(l, node[i].r);
+        return sum;
+    }
+    // On the star: in theta (r = sin theta, r dr = sin theta cos theta dtheta),
+    // which keeps the profile's sqrt(1 - r^2) smooth at the rim, cut at the
+    // ring through the lens and at a coarse table's radii.
+    SourceCuts cuts;
+    cuts.add(l);
+    source.add_cuts(cuts);
+    cuts.sort();
+    const int levels = l < 1.0 ? INSIDE_LEVELS : RIM_LEVELS;
+    auto G = [&](double theta) {
+        const double r = std::sin(theta);
+        const double mu = std::cos(theta);
+        return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
+    };
+    double a = 0.0, sum = 0.0;
+    int samples = 0;
+    for (int i = 0; i <= cuts.count; ++i) {
+        const double b = i < cuts.count ? std::asin(cuts.r[i]) : HALF_PI;
+        if (!(a < b)) continue;
+        sum += integrate_levels(G, a, b, levels);
+        samples += 3 << levels;
+        a = b;
+    }
+    halted = stop.stop_after(samples);
+    return sum / source.flux();
+}
+
 // Magnification of a star with radial brightness profile I(r):
-//   integral_0^1 I(r) 2 pi r A_ring(l, r) dr / norm,
-// norm being the star's flux 2 pi integral_0^1 r I(r) dr.  A ring evaluation
-// that fails counts as a NaN sample, which the quadrature takes as 0, so this
-// family fails only when `stop` asks it to.
-template <class Profile>
+//   integral_0^1 I(r) 2 pi r A_ring(l, r) dr / flux,
+// one value per separation.  A ring evaluation that fails is a NaN sample:
+// dropped on the star, where the quadrature takes it as 0; a NaN result off
+// it.  The family fails only when `stop` asks it to.
+template <class Source, class Ring>
 Numeric<std::vector<double>> _integrated_heyrovsky_magnification(const std::vector<double>& l,
                                                                  double re, double rstar,
-                                                                 const Profile& profile, double norm,
+                                                                 const Source& source,
+                                                                 const Ring& ring,
                                                                  StopPoll stop = StopPoll()) {
     std::vector<double> out;
     out.reserve(l.size());
+    const double rho = rstar / re;
+    bool halted = false;
+    for (const double li : l) {
+        out.push_back(ring_family_at(li, rho, source, ring, stop, halted));
+        if (halted) return stopped();
+    }
+    return out;
+}
+
+// The same for a profile known only through its values (a table whose radii
+// do not increase, or with values that are not finite): the tanh-sinh rule
+// over the whole star, cut where the lens or the table's ends make the
+// integrand singular, divided by the profile's flux by the same rule.
+template <class Profile>
+Numeric<std::vector<double>> integrated_heyrovsky_by_quadrature(const std::vector<double>& l,
+                                                                double re, double rstar,
+                                                                const Profile& profile, double norm,
+                                                                StopPoll stop = StopPoll()) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    const double rho = rstar / re;
     for (const double li : l) {
         if (stop.stop_after(StopPoll::PERIOD)) return stopped();  // ~1 ms a separation
-        // Flux of the annulus at r times its magnification; a failed ring is a
-        // NaN sample.
+        if (!(li >= 0) || std::isnan(rho)) {
+            out.push_back(NAN);
+            continue;
+        }
+        if (li == INFINITY) {
+            out.push_back(1.0);
+            continue;
+        }
         auto G = [&](double r) {
             const auto A = heyrovsky_magnification(li, r, re, rstar);
             const double f = A ? *A : NAN;

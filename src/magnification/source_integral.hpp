@@ -18,10 +18,15 @@ inline constexpr double SOURCE_TOLERANCE = 1e-16;
 // The tanh-sinh rule copes with singularities at the ends of its interval
 // only, so the integral over [0, 1] is cut at each of them.
 struct SourceCuts {
-    double r[3];
+    static constexpr int CAPACITY = 20;
+    double r[CAPACITY];
     int count = 0;
     void add(double x) {
-        if (0 < x && x < 1) r[count++] = x;
+        if (0 < x && x < 1 && count < CAPACITY) r[count++] = x;
+    }
+    void sort() {  // a handful: insertion sort
+        for (int i = 1; i < count; ++i)
+            for (int j = i; j > 0 && r[j] < r[j - 1]; --j) std::swap(r[j], r[j - 1]);
     }
 };
 
@@ -37,8 +42,7 @@ inline SourceCuts lens_cut(double l) {
 // pieces are summed from the centre outwards.
 template <class G>
 double integrate_over_source(G&& g, SourceCuts cuts) {
-    for (int i = 1; i < cuts.count; ++i)  // at most three: insertion sort
-        for (int j = i; j > 0 && cuts.r[j] < cuts.r[j - 1]; --j) std::swap(cuts.r[j], cuts.r[j - 1]);
+    cuts.sort();
     double a = 0.0;
     double sum = 0.0;
     for (int i = 0; i < cuts.count; ++i) {

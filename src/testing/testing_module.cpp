@@ -214,6 +214,16 @@ struct RecordingProfile {
 
 void add_jumps(const RecordingProfile&, SourceCuts&) {}
 
+// The ring magnification, recording every radius at which it is evaluated.
+struct RecordingRing {
+    std::vector<double>* radii;
+    RingMagnification ring;
+    double operator()(double l, double r) const {
+        radii->push_back(r);
+        return ring(l, r);
+    }
+};
+
 PyObject* list_of(const std::vector<double>& v) {
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(v.size()));
     if (!list) return nullptr;
@@ -228,8 +238,9 @@ PyObject* list_of(const std::vector<double>& v) {
     return list;
 }
 
-// integrated_nodes(family, l, re, rstar) -> the quadrature nodes r (stellar
-// radii) of one separation, family 'ring' or 'disk', built-in profile.
+// integrated_nodes(family, l, re, rstar) -> the radii r (stellar radii) at
+// which one separation evaluates its ring magnifications (family 'ring') or
+// the built-in profile (family 'disk').
 PyObject* integrated_nodes(PyObject*, PyObject* args) {
     const char* family;
     double l, re, rstar;
@@ -238,7 +249,8 @@ PyObject* integrated_nodes(PyObject*, PyObject* args) {
     const RecordingProfile profile{&radii};
     const std::vector<double> ls{l};
     if (std::string(family) == "ring") {
-        _integrated_heyrovsky_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
+        _integrated_heyrovsky_magnification(ls, re, rstar, LinearLawSource(),
+                                            RecordingRing{&radii, RingMagnification{re, rstar}});
     } else if (std::string(family) == "disk") {
         const auto r = _integrated_witt_mao_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
         if (!r) return value_or_raise(r.error());

@@ -1,0 +1,196 @@
+#include "magnification/ring_source.hpp"
+
+#include <algorithm>
+
+namespace tarnivox {
+namespace {
+
+// Correctly rounded from exact or 60-digit values.
+#include "magnification/linear_law_moments.inc"
+#include "magnification/point_lens_series.inc"
+
+static_assert(SERIES_TERMS + 1 == EVEN_MOMENTS, "one even moment per series term");
+
+// Beyond u = 2^14 the mean over the star exceeds 1 by less than 2.1 / u^4 < 2^-54
+// of a normalised profile (A(u) = 1 + 2 / u^4 + O(u^-6), and the finite-source
+// terms are smaller still by 1 / l^2), so it rounds to its limit.
+constexpr double POINT_SOURCE_DISTANCE = 16384.0;
+
+// A term whose bound falls below 2^-60 of the leading term, and every later
+// one, is left out.
+constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
+
+// A coarse table's radii inside the star are kinks of the integrand; up to
+// this many, the integral with the lens on the star is cut at each of them.
+// A finer table's kinks are small, and its cuts would cost more than they save.
+constexpr int MAX_TABLE_CUTS = 16;
+
+// Chebyshev moments: Gauss-Legendre pieces no wider than this in theta, so that
+// the 8-point rule integrates T_j(2 cos theta - 1), j < 32, to rounding.
+constexpr double CHEBYSHEV_PIECE = 1.0 / 32.0;
+
+// Each node's weight times 2 pi mu_i / flux.
+void near_weights_from(const double* moments, double flux, double (*out)[product_rule::MAX_POINTS]) {
+    for (int rule = 0; rule < product_rule::SIZES; ++rule) {
+        product_rule::weights(rule, moments, out[rule]);
+        const ChebyshevNode* node = product_rule::nodes(rule);
+        for (int i = 0; i < product_rule::SIZE[rule]; ++i)
+            out[rule][i] = out[rule][i] * ((TWO_PI * node[i].mu) / flux);
+    }
+}
+
+}  // namespace
+
+double far_field_series(double u, double x, const double* m) {
+    if (u > POINT_SOURCE_DISTANCE) return m[0];
+    const double s = u * u;
+    const double s4 = s + 4.0;
+    const double w = std::sqrt(s4);
+    const double z = s / s4;    // u^2 / (u^2 + 4)
+    const double y = 4.0 / s4;  // 1 - z
+    // beta_k(z) = sum_j b_kj z^j y^(n-j), n = 2k - 1, by Horner's rule in the
+    // ratio of z and y that is at most 1, times the power of the larger.
+    const bool small = z <= y;
+    const double t = small ? z / y : y / z;
+    const double big2 = small ? y * y : z * z;
+    double big_n = small ? y : z;  // its power n, for k = 1
+    double xk = 1.0;
+    double sum = 0.0;
+    const double* b = SERIES_COEFFICIENTS;
+    for (int k = 1; k <= SERIES_TERMS; ++k) {
+        const int n = 2 * k - 1;
+        xk *= x;
+        if (std::fabs(m[k]) * xk * SERIES_BOUND[k - 1] < NEGLIGIBLE) break;
+        double p;
+        if (small) {  // sum_j b_j t^j
+            p = b[n];
+            for (int j = n - 1; j >= 0; --j) p = p * t + b[j];
+        } else {  // sum_j b_j t^(n-j)
+            p = b[0];
+            for (int j = 1; j <= n; ++j) p = p * t + b[j];
+        }
+        sum += (m[k] * xk) * (p * big_n);
+        b += n + 1;
+        big_n *= big2;
+    }
+    // (s + 2) / (u w) is the point-lens magnification A(u).
+    return (m[0] * (s + 2.0) + sum / s4) / (u * w);
+}
+
+LinearLawSource::LinearLawSource() {
+    near_weights_from(LINEAR_LAW_CHEBYSHEV_MOMENTS, flux(), weights_);
+}
+
+const double* LinearLawSource::even_moments() const { return LINEAR_LAW_EVEN_MOMENTS; }
+
+TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
+                         const std::vector<double>& bf, StopPoll& stop)
+    : profile_(profile), bl_(bl), bf_(bf) {
+    const std::size_t n = std::min(bl.size(), bf.size());
+    if (n == 0) return;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
+    regular_ = true;
+    // int_a^b (s r + c) r^(2k+1) dr over each segment clipped to [0, 1]; a
+    // one-point table is its value everywhere, the segment [0, 1] with s = 0.
+    double sums[EVEN_MOMENTS] = {};
+    const std::size_t segments = n == 1 ? 1 : n - 1;
+    for (std::size_t i = 0; i < segments; ++i) {
+        if (stop.stop_after()) {
+            stopped_ = true;
+            return;
+        }
+        double a = 0.0, b = 1.0, slope = 0.0, intercept = bf[0];
+        if (n > 1) {
+            a = std::max(bl[i], 0.0);
+            b = std::min(bl[i + 1], 1.0);
+            if (!(a < b)) continue;
+            slope = (bf[i + 1] - bf[i]) / (bl[i + 1] - bl[i]);
+            intercept = bf[i] - bl[i] * slope;
+        }
+        const double a2 = a * a, b2 = b * b;
+        double ap = a2, bp = b2;  // a^(2k+2), b^(2k+2)
+        for (int k = 0; k < EVEN_MOMENTS; ++k) {
+            const double p = 2 * k + 2;
+            sums[k] += slope * ((bp * b - ap * a) / (p + 1)) + intercept * ((bp - ap) / p);
+            ap *= a2;
+            bp *= b2;
+        }
+    }
+    flux_ = TWO_PI * sums[0];
+    for (int k = 0; k < EVEN_MOMENTS; ++k) even_[k] = sums[k] / sums[0];
+}
+
+bool TableSource::chebyshev_moments(StopPoll& stop) const {
+    const std::size_t n = std::min(bl_.size(), bf_.size());
+    const std::size_t segments = n == 1 ? 1 : n - 1;
+    double M[product_rule::MAX_POINTS] = {};
+    for (std::size_t i = 0; i < segments; ++i) {
+        if (stop.stop_after()) return false;
+        double a = 0.0, b = 1.0, slope = 0.0, intercept = bf_[0];
+        if (n > 1) {
+            a = std::max(bl_[i], 0.0);
+            b = std::min(bl_[i + 1], 1.0);
+            if (!(a < b)) continue;
+            slope = (bf_[i + 1] - bf_[i]) / (bl_[i + 1] - bl_[i]);
+            intercept = bf_[i] - bl_[i] * slope;
+        }
+        // int P(r(mu)) T_j(2 mu - 1) dmu over the segment, with mu = cos theta,
+        // r = sin theta, dmu = -sin theta dtheta: smooth in theta throughout.
+        const double ta = std::asin(a), tb = std::asin(b);
+        const int pieces = std::max(1, static_cast<int>(std::ceil((tb - ta) / CHEBYSHEV_PIECE)));
+        const double width = (tb - ta) / pieces;
+        for (int p = 0; p < pieces; ++p) {
+            const double hw = 0.5 * width;
+            const double mid = ta + (p + 0.5) * width;
+            for (const GaussNode& g : product_rule::GAUSS_LEGENDRE_8) {
+                const double theta = mid + hw * g.x;
+                const double r = std::sin(theta);
+                const double x = 2.0 * std::cos(theta) - 1.0;
+                const double f = (g.w * hw) * ((slope * r + intercept) * r);
+                double t_prev = 1.0, t = x;
+                M[0] += f;
+                for (int j = 1; j < product_rule::MAX_POINTS; ++j) {
+                    M[j] += f * t;
+                    const double t_next = 2.0 * x * t - t_prev;
+                    t_prev = t;
+                    t = t_next;
+                }
+            }
+        }
+    }
+    std::copy(M, M + product_rule::MAX_POINTS, chebyshev_);
+    return true;
+}
+
+const double* TableSource::near_weights(int rule, StopPoll& stop) const {
+    if (!have_chebyshev_) {
+        if (!chebyshev_moments(stop)) return nullptr;
+        have_chebyshev_ = true;
+    }
+    if (!have_weights_[rule]) {
+        product_rule::weights(rule, chebyshev_, weights_[rule]);
+        const ChebyshevNode* node = product_rule::nodes(rule);
+        for (int i = 0; i < product_rule::SIZE[rule]; ++i)
+            weights_[rule][i] = weights_[rule][i] * ((TWO_PI * node[i].mu) / flux_);
+        have_weights_[rule] = true;
+    }
+    return weights_[rule];
+}
+
+void TableSource::add_cuts(SourceCuts& cuts) const {
+    const std::size_t n = std::min(bl_.size(), bf_.size());
+    int inside = 0;
+    for (std::size_t i = 0; i < n; ++i) inside += (0 < bl_[i] && bl_[i] < 1);
+    if (inside > MAX_TABLE_CUTS) {
+        // Only where the table starts or ends: there it may jump to zero.
+        if (n > 1) {
+            cuts.add(bl_[0]);
+            cuts.add(bl_[n - 1]);
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < n && n > 1; ++i) cuts.add(bl_[i]);
+}
+
+}  // namespace tarnivox

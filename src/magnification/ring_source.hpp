@@ -1,0 +1,104 @@
+// A star's radial brightness profile as the ring family integrates it: its
+// exact flux, its even moments for the series far from the star, its
+// Chebyshev moments in mu = sqrt(1 - r^2) for the product rules near it, and
+// its brightness at a radius for the integral with the lens on the star.
+//
+// The integral over the star, int_0^1 I(r) A_ring(l, r) 2 pi r dr, is taken
+// three ways, by where the lens is (l in stellar radii):
+// - far (l >= 3): the mean-value series, sum_k <r^2k> (rho/2)^2k Lap^k A(u) / (k!)^2,
+//   which converges like l^(-2k) for l > 1;
+// - near (1.05 <= l < 3): in mu, where r dr = -mu dmu turns the integral into
+//   int_0^1 I 2 pi mu A_ring dmu; the factor 2 pi mu A_ring is analytic on
+//   [0, 1] (the profile's sqrt(1 - r^2) at the rim is gone, and the ring
+//   through the lens sits at mu = +-i sqrt(l^2 - 1), off the interval), so a
+//   product rule with the profile as its weight converges geometrically, and
+//   a tabulated profile's kinks cost nothing;
+// - on the star (l < 1.05): tanh-sinh pieces in theta, r = sin theta, split at
+//   the ring through the lens, where A_ring diverges logarithmically.
+#pragma once
+
+#include <cmath>
+#include <vector>
+
+#include "magnification/source_integral.hpp"
+#include "numeric/constants.hpp"
+#include "numeric/interp.hpp"
+#include "numeric/product_rule.hpp"
+#include "numeric/stop_poll.hpp"
+
+namespace tarnivox {
+
+// Series terms kept: the first one left out is below 2^-56 of the result
+// from l = 3 on.
+inline constexpr int EVEN_MOMENTS = 17;  // <r^0> .. <r^32>
+
+// The built-in law I = 1 - 0.6 (1 - mu), mu = sqrt(1 - r^2).
+class LinearLawSource {
+public:
+    LinearLawSource();
+    // I at r = sin theta, mu = cos theta.
+    double brightness(double r, double mu) const {
+        (void)r;
+        return (1.0 - mu) * (-0.6) + 1.0;
+    }
+    // 2 pi int_0^1 r I dr = 0.8 pi.
+    double flux() const { return 0.8 * PI; }
+    const double* even_moments() const;
+    // Weights of the product rule `rule` (product_rule::SIZE), each with the
+    // factor 2 pi mu_i / flux: the integral over the star divided by its flux
+    // is sum_i weights[i] A_ring(l, r_i).
+    const double* near_weights(int rule, StopPoll&) const { return weights_[rule]; }
+    void add_cuts(SourceCuts&) const {}
+    bool stopped() const { return false; }
+
+private:
+    double weights_[product_rule::SIZES][product_rule::MAX_POINTS];
+};
+
+// A tabulated profile bl -> bf, read as interp reads it: linear between the
+// radii, zero outside the table (a one-point table is its value everywhere).
+// Only a table whose radii increase strictly and whose values are finite has
+// moments of its own (regular() true); any other goes through the quadrature
+// of the whole profile, as the table's own reading decides it.
+class TableSource {
+public:
+    // Forms the flux and the even moments (time linear in the table's length);
+    // `stop` is asked now and then, and stopped() tells whether it said stop.
+    TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
+                const std::vector<double>& bf, StopPoll& stop);
+    bool regular() const { return regular_; }
+    bool stopped() const { return stopped_; }
+    double brightness(double r, double mu) const {
+        (void)mu;
+        return profile_(r);
+    }
+    double flux() const { return flux_; }
+    const double* even_moments() const { return even_; }
+    // As LinearLawSource's; the Chebyshev moments are formed at the first call
+    // (time linear in the table's length); null when `stop` says stop then.
+    const double* near_weights(int rule, StopPoll& stop) const;
+    // The radii inside the star where a coarse table has kinks or ends.
+    void add_cuts(SourceCuts& cuts) const;
+
+private:
+    bool chebyshev_moments(StopPoll& stop) const;
+
+    const PiecewiseLinear& profile_;
+    const std::vector<double>& bl_;
+    const std::vector<double>& bf_;
+    bool regular_ = false;
+    bool stopped_ = false;
+    double flux_ = 0.0;
+    double even_[EVEN_MOMENTS] = {};
+    mutable bool have_chebyshev_ = false;
+    mutable double chebyshev_[product_rule::MAX_POINTS] = {};
+    mutable bool have_weights_[product_rule::SIZES] = {};
+    mutable double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
+};
+
+// The mean-value series of a star with even moments m (m[0] the ratio of the
+// moments' normalisation to the flux, 1 for a normalised profile) for a lens
+// at u = l rho (Einstein radii), x = 1 / l^2.
+double far_field_series(double u, double x, const double* m);
+
+}  // namespace tarnivox
