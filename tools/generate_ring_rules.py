@@ -23,8 +23,8 @@
    and the Chebyshev moments int_0^1 I T_j(2 mu - 1) dmu.
 3. src/numeric/product_rule_nodes.inc: the Chebyshev points of the first kind
    mapped to mu in [0, 1] for the product rules of 16, 24 and 32 points, with
-   r = sqrt(1 - mu^2) and x = 2 mu - 1 = cos psi for each; and the 8-point
-   Gauss-Legendre rule on [-1, 1].
+   r = sqrt(1 - mu^2) and x = 2 mu - 1 = cos psi for each; and the 4-, 6- and
+   8-point Gauss-Legendre rules on [-1, 1].
 
 Every value is computed with mpmath at 60 digits (the polynomials exactly) and
 rounded once to double.
@@ -41,7 +41,7 @@ mp.mp.dps = 60
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TERMS = 16          # series terms kept; enough from l = 3 on
 CHEB_SIZES = (16, 24, 32)
-GAUSS_POINTS = 8
+GAUSS_POINTS = (4, 6, 8)
 
 
 def poly_mul(p, q):
@@ -207,12 +207,13 @@ def main():
             r = mp.sqrt(1 - mu * mu)
             lines.append(f"    {{{d(x)}, {d(mu)}, {d(r)}}},")
         lines.append("};")
-    nodes, weights = gauss_legendre(GAUSS_POINTS)
-    lines.append(f"// The {GAUSS_POINTS}-point Gauss-Legendre rule on [-1, 1]: entries {{x, w}}.")
-    lines.append(f"constexpr GaussNode GAUSS_LEGENDRE_{GAUSS_POINTS}_TABLE[{GAUSS_POINTS}] = {{")
-    for x, w in sorted(zip(nodes, weights)):
-        lines.append(f"    {{{d(x)}, {d(w)}}},")
-    lines.append("};")
+    for points in GAUSS_POINTS:
+        nodes, weights = gauss_legendre(points)
+        lines.append(f"// The {points}-point Gauss-Legendre rule on [-1, 1]: entries {{x, w}}.")
+        lines.append(f"constexpr GaussNode GAUSS_LEGENDRE_{points}_TABLE[{points}] = {{")
+        for x, w in sorted(zip(nodes, weights)):
+            lines.append(f"    {{{d(x)}, {d(w)}}},")
+        lines.append("};")
     write("src/numeric/product_rule_nodes.inc", "\n".join(lines) + "\n")
 
 

@@ -25,9 +25,15 @@ constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
 // A finer table's kinks are small, and its cuts would cost more than they save.
 constexpr int MAX_TABLE_CUTS = 16;
 
-// Chebyshev moments: Gauss-Legendre pieces no wider than this in theta, so that
-// the 8-point rule integrates T_j(2 cos theta - 1), j < 32, to rounding.
-constexpr double CHEBYSHEV_PIECE = 1.0 / 32.0;
+// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 32, has
+// frequencies up to 34.  An n-point Gauss-Legendre rule errs on e^(i w theta)
+// over a piece of half-width h by about (w h)^(2n) / (2n)!, below 2^-60 of the
+// piece for w h up to 0.03 (4 points), 0.12 (6 points) and 0.5 (8 points);
+// wider pieces are cut into pieces of 8 points.
+constexpr double CHEBYSHEV_FREQUENCY = 34.0;
+constexpr double GAUSS_4_REACH = 0.03;
+constexpr double GAUSS_6_REACH = 0.12;
+constexpr double GAUSS_8_REACH = 0.5;
 
 // Each node's weight times 2 pi mu_i / flux.
 void near_weights_from(const double* moments, double flux, double (*out)[product_rule::MAX_POINTS]) {
@@ -138,16 +144,19 @@ bool TableSource::chebyshev_moments(StopPoll& stop) const {
         // int P(r(mu)) T_j(2 mu - 1) dmu over the segment, with mu = cos theta,
         // r = sin theta, dmu = -sin theta dtheta: smooth in theta throughout.
         const double ta = std::asin(a), tb = std::asin(b);
-        const int pieces = std::max(1, static_cast<int>(std::ceil((tb - ta) / CHEBYSHEV_PIECE)));
+        const double reach = CHEBYSHEV_FREQUENCY * 0.5 * (tb - ta);
+        const int points = reach <= GAUSS_4_REACH ? 4 : reach <= GAUSS_6_REACH ? 6 : 8;
+        const int pieces = std::max(1, static_cast<int>(std::ceil(reach / GAUSS_8_REACH)));
         const double width = (tb - ta) / pieces;
+        const GaussNode* rule = product_rule::gauss_legendre(points);
         for (int p = 0; p < pieces; ++p) {
             const double hw = 0.5 * width;
             const double mid = ta + (p + 0.5) * width;
-            for (const GaussNode& g : product_rule::GAUSS_LEGENDRE_8) {
-                const double theta = mid + hw * g.x;
+            for (int q = 0; q < points; ++q) {
+                const double theta = mid + hw * rule[q].x;
                 const double r = std::sin(theta);
                 const double x = 2.0 * std::cos(theta) - 1.0;
-                const double f = (g.w * hw) * ((slope * r + intercept) * r);
+                const double f = (rule[q].w * hw) * ((slope * r + intercept) * r);
                 double t_prev = 1.0, t = x;
                 M[0] += f;
                 for (int j = 1; j < product_rule::MAX_POINTS; ++j) {

@@ -8,11 +8,13 @@ namespace {
 
 }  // namespace
 
-const GaussNode GAUSS_LEGENDRE_8[8] = {
-    GAUSS_LEGENDRE_8_TABLE[0], GAUSS_LEGENDRE_8_TABLE[1], GAUSS_LEGENDRE_8_TABLE[2],
-    GAUSS_LEGENDRE_8_TABLE[3], GAUSS_LEGENDRE_8_TABLE[4], GAUSS_LEGENDRE_8_TABLE[5],
-    GAUSS_LEGENDRE_8_TABLE[6], GAUSS_LEGENDRE_8_TABLE[7],
-};
+const GaussNode* gauss_legendre(int points) {
+    switch (points) {
+        case 4: return GAUSS_LEGENDRE_4_TABLE;
+        case 6: return GAUSS_LEGENDRE_6_TABLE;
+        default: return GAUSS_LEGENDRE_8_TABLE;
+    }
+}
 
 const ChebyshevNode* nodes(int rule) {
     switch (rule) {

@@ -41,8 +41,8 @@ const ChebyshevNode* nodes(int rule);
 // W_i, i < SIZE[rule], from the moments M_0 .. M_{SIZE[rule] - 1}.
 void weights(int rule, const double* moments, double* out);
 
-// The 8-point Gauss-Legendre rule on [-1, 1], in increasing order.
-extern const GaussNode GAUSS_LEGENDRE_8[8];
+// The Gauss-Legendre rule of 4, 6 or 8 points on [-1, 1], in increasing order.
+const GaussNode* gauss_legendre(int points);
 
 }  // namespace product_rule
 }  // namespace tarnivox
