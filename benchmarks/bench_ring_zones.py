@@ -71,7 +71,11 @@ FULL = {"separations": 300, "zone_rounds": 9, "curve_rounds": 3, "peer_rounds": 
 QUICK = {"separations": 30, "zone_rounds": 2, "curve_rounds": 1, "peer_rounds": 2, "decimate": 20,
          "curves": ("rho 0.005, u0/rho 0.5", "MOA-2008-BLG-310-like")}
 
+# Work per timed call: the separations of a zone or the epochs of a curve are cut into calls of about this much
+# work each, and the minima over rounds of the calls summed (a long call on a shared machine is rarely left alone).
+# Every call pays the fixed cost of a call (and a table's once-per-call integrals) again.
 CHUNK_SECONDS = 5e-4
+CURVE_CHUNK_SECONDS = 2e-3
 PEER_CALL_SECONDS = 0.05
 SEED = 20240917
 
@@ -91,19 +95,14 @@ def table_profile(n: int = 501):
 
 
 class _Chunked:
-    """One measurement cut into chunks of about CHUNK_SECONDS (or whole), with
+    """One measurement cut into chunks of about chunk_seconds of work (from the time per item of an untimed
+    run; one call for the whole if not given), with
     the fastest time of each chunk so far."""
 
-    def __init__(self, make, count, whole):
+    def __init__(self, make, count, chunk_seconds=None, per_item=0.0):
         size = count
-        if not whole:
-            f = make(0, count)
-            f()
-            t0 = time.perf_counter()
-            f()
-            per_item = (time.perf_counter() - t0) / max(1, count)
-            if per_item > 0:
-                size = max(1, min(count, int(CHUNK_SECONDS / per_item)))
+        if chunk_seconds and per_item > 0:
+            size = max(1, min(count, int(chunk_seconds / per_item)))
         self.calls = [make(lo, min(count, lo + size)) for lo in range(0, count, size)]
         self.best = [math.inf] * len(self.calls)
 
@@ -164,8 +163,11 @@ def _worker() -> int:
                              dtype=np.float64)
         elif op == "add":
             make, count = _maker(functions[request["fn"]], request, bl, bf)
+            make(0, min(count, 8))()  # warm
+            start = time.perf_counter()
             values = make(0, count)()
-            groups.setdefault(request["group"], {})[request["key"]] = _Chunked(make, count, request["whole"])
+            per_item = (time.perf_counter() - start) / max(1, count)
+            groups.setdefault(request["group"], {})[request["key"]] = _Chunked(make, count, request["chunk"], per_item)
             reply = np.array(values, dtype=np.float64)
         elif op == "round":
             gc_was_enabled = gc.isenabled()
@@ -223,8 +225,8 @@ class _Local:
     def __init__(self):
         self.groups: dict = {}
 
-    def add(self, group, key, make, count, whole):
-        self.groups.setdefault(group, {})[key] = _Chunked(make, count, whole)
+    def add(self, group, key, make, count):
+        self.groups.setdefault(group, {})[key] = _Chunked(make, count)
 
     def round(self, group):
         gc_was_enabled = gc.isenabled()
@@ -411,7 +413,7 @@ def _run(sizes, workers, L) -> list[Table]:
                 part = Curve(path.name, path.rho, path.u0, path.tE, path.t0, path.t[index])
                 f = make(part)
             peer_counts[label, key] = part.t.size
-            local.add(group, (label, key), lambda lo, hi, f=f: f, part.t.size, True)
+            local.add(group, (label, key), lambda lo, hi, f=f: f, part.t.size)
 
         timed("Yoo04", _yoo04)
         for label, tol in (("VB default Tol", None), ("VB Tol 1e-4", 1e-4)):
@@ -434,10 +436,9 @@ def _run(sizes, workers, L) -> list[Table]:
         for z in zone_list:
             for fn, table in fns:
                 for name in names:
-                    # Built-in law: chunks of about 0.5 ms; the table pays its integrals once per call: whole.
                     values[name, fn, rho, z] = workers[name].ask(
                         op="add", group=("zone", rho, z.lo), key=(fn, rho, z.lo), fn=fn, l=zone_l[rho, z],
-                        rho=rho, table=table, whole=table)
+                        rho=rho, table=table, chunk=CHUNK_SECONDS)
             # The peers on the same separations: a trajectory through the lens (u0 = 0, tE = 1, t0 = 0, t = u).
             path = Curve(z.label, rho, 0.0, 1.0, 0.0, rho * np.array(zone_l[rho, z]))
             add_peers(("zone", rho, z.lo), (z.lo, rho), path)
@@ -453,10 +454,10 @@ def _run(sizes, workers, L) -> list[Table]:
         for name in names:
             values[name, "heyrovsky", c.name] = workers[name].ask(
                 op="add", group=group, key=("heyrovsky", c.name), fn="heyrovsky", t=c.t, t0=c.t0, tE=c.tE, u0=c.u0,
-                rho=c.rho, whole=True)
+                rho=c.rho, chunk=CURVE_CHUNK_SECONDS)
         values["after", "flux_map_heyrovsky", c.name] = workers["after"].ask(
             op="add", group=group, key=("flux_map_heyrovsky", c.name), fn="flux_map_heyrovsky", t=c.t, t0=c.t0,
-            tE=c.tE, u0=c.u0, rho=c.rho, table=True, whole=True)
+            tE=c.tE, u0=c.u0, rho=c.rho, table=True, chunk=CURVE_CHUNK_SECONDS)
         add_peers(("peers", c.name), c.name, c)
     curve_groups = [("curve", c.name) for c in curves]
     peer_groups = [("peers", c.name) for c in curves]
@@ -539,10 +540,10 @@ def _run(sizes, workers, L) -> list[Table]:
         t.notes += [
             f"Builds: {builds}" + (" (the same build twice)" if same else "") + ".",
             f"Separations drawn with a fixed seed, uniformly in zones up to 10, log-uniformly beyond; L = {L:g}. "
-            f"us/sep: one call (re = 1, rstar = rho) on a prepared list, "
-            + ("timed whole (the table's integrals are paid once per call)" if table else
-               "the separations cut into chunks of about 0.5 ms each, each chunk's time the minimum over rounds, "
-               "summed") + f"; {sizes['zone_rounds']} rounds, the two builds' worker processes alternating.",
+            f"us/sep: calls (re = 1, rstar = rho) on prepared lists, the separations cut into chunks of about "
+            f"{1e3 * CHUNK_SECONDS:g} ms of work each, each chunk's time the minimum over rounds, summed"
+            + (" (every chunk pays the table's once-per-call integrals)" if table else "")
+            + f"; {sizes['zone_rounds']} rounds, the two builds' worker processes alternating.",
             "Targets: l >= L at most 1 us per separation; 1.1 <= l < L at least 10x; l < 1.1 at least 3x"
             + (" (shown for the table too; the summary holds the built-in law's)." if table else "."),
         ]
@@ -625,8 +626,9 @@ def _run(sizes, workers, L) -> list[Table]:
         "Epochs: survey every 15 min over t0 +- 3 tE and follow-up every 2 min within 2 t* of t0 (t* = rho tE), "
         f"random phases, fixed seed{'; --quick keeps every ' + str(sizes['decimate']) + 'th epoch' if sizes['decimate'] > 1 else ''}. "
         "The MOA-2008-BLG-310-like event: rho = 0.005, u0 = 0.003, tE = 11 d.",
-        "tarnivox: one call on the whole curve, no cut, l = hypot((t - t0)/tE, u0)/rho formed in the timed call "
-        "(re = 1, rstar = rho); table: the same with the 501-point table of the same law (README's recipe), "
+        "tarnivox: every epoch, no cut, l = hypot((t - t0)/tE, u0)/rho formed in the timed call (re = 1, "
+        f"rstar = rho); timed in chunks of the epochs of about {1e3 * CURVE_CHUNK_SECONDS:g} ms of work each (each "
+        "chunk a call paying the call's fixed cost), the minima over rounds summed; table: the same with the 501-point table of the same law (README's recipe), "
         "err = its largest relative difference from the law's.",
         f"Yoo04: MulensModel Model with set_magnification_methods([t0 - 100 t*, 'finite_source_LD_Yoo04', t0 + 100 "
         f"t*]) (point lens outside), timed as a fit calls it: model.get_magnification_curve(time=t, gamma="
@@ -634,7 +636,7 @@ def _run(sizes, workers, L) -> list[Table]:
         f"VB: VBMicrolensing ESPLLightCurve([ln u0, ln tE, t0, ln rho], t) with a1 = {LD_U:g}, default Tol "
         f"({vb_default_tol:g}) and Tol 1e-4; it agrees with a loop over ESPLMagDark to "
         f"{max(vb_loop_check.values()):.1e} on sampled epochs.",
-        "Times: minimum over rounds of one whole call; a peer call slower than "
+        "Peers' times: minimum over rounds of one whole call; a peer call slower than "
         f"{1e3 * PEER_CALL_SECONDS:g} ms is timed on evenly spread epochs and scaled to the whole curve "
         f"({sum(peer_counts[k, c.name] < c.t.size for c in curves for k in ('Yoo04', 'VB default Tol', 'VB Tol 1e-4'))}"
         " such); tarnivox's two builds alternate "
