@@ -5,7 +5,7 @@ relative error), benchmarks.md (every table) and one CSV per table.
 
 With the package installed (pip install '.[bench]'):
 
-    python3 benchmarks/run.py [--quick] [--only NAME ...]
+    python3 benchmarks/run.py [--quick] [--only NAME ...] [--before DIR] [--L L]
 
 or from a build directory holding the tarnivox and _tarnivox_testing
 extension modules:  python3 benchmarks/run.py --build <build dir>
@@ -28,6 +28,7 @@ BENCHMARKS = {
     "integrated": "bench_integrated",
     "kernels": "bench_kernels",
     "peers": "bench_peers",
+    "ring_zones": "bench_ring_zones",
 }
 
 # The plot shows this statistic of the relative error over the accuracy grid.
@@ -40,7 +41,11 @@ def main(argv=None) -> int:
     parser.add_argument("--only", nargs="+", choices=sorted(BENCHMARKS), help="run only these benchmarks")
     parser.add_argument("--build", type=Path, help="directory of the built extension modules")
     parser.add_argument("--results", type=Path, default=HERE / "results", help="where to write the tables")
+    parser.add_argument("--before", type=Path,
+                        help="ring_zones: build directory of the tarnivox to compare with (default: the one tested)")
+    parser.add_argument("--L", type=float, default=3.0, help="ring_zones: start of the far zone (default 3)")
     args = parser.parse_args(argv)
+    options = {"ring_zones": {"before": args.before, "L": args.L}}
 
     if args.build:
         sys.path.insert(0, str(args.build.resolve()))
@@ -62,7 +67,7 @@ def main(argv=None) -> int:
     for name in args.only or BENCHMARKS:
         module = importlib.import_module(BENCHMARKS[name])
         start = time.perf_counter()
-        produced = module.run(quick=args.quick)
+        produced = module.run(quick=args.quick, **options.get(name, {}))
         elapsed = time.perf_counter() - start
         for table in produced:
             print(table.text(), end="\n\n", flush=True)

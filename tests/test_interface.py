@@ -309,16 +309,20 @@ def test_text_signatures_spelled_out():
     assert discrete.__text_signature__ == "(l, re, rstar, bl, bf)"
 
 
-def test_only_the_initialisation_function_is_exported():
+@pytest.mark.parametrize("name", ["tarnivox", "_tarnivox_testing"])
+def test_only_the_initialisation_function_is_exported(name):
     if not sys.platform.startswith("linux"):
         pytest.skip("reads the ELF dynamic symbol table")
     nm = shutil.which("nm")
     if nm is None:
         pytest.skip("nm is not installed")
-    out = subprocess.run([nm, "-D", "--defined-only", tarnivox.__file__],
+    module = tarnivox if name == "tarnivox" else kernels
+    if module is None:
+        pytest.skip(f"{name} is not built")
+    out = subprocess.run([nm, "-D", "--defined-only", module.__file__],
                          capture_output=True, text=True, check=True).stdout
     symbols = [line.split() for line in out.splitlines() if line.strip()]
-    assert [s[-1] for s in symbols] == ["PyInit_tarnivox"], out
+    assert [s[-1] for s in symbols] == [f"PyInit_{name}"], out
     assert symbols[0][-2] == "T", out
 
 

@@ -16,6 +16,7 @@ import pathlib
 import mpmath
 import pytest
 
+import _tarnivox_testing as T
 import tarnivox
 from _support import laplacians_of_point, point, rel
 
@@ -277,3 +278,21 @@ def test_results_in_input_order_with_repeats(family):
     assert got == [BUILTIN[family]([x], 1.0, 0.1)[0] for x in ls]
     got = TABLE[family](ls, 1.0, 0.1, *LD_TABLE)
     assert got == [TABLE[family]([x], 1.0, 0.1, *LD_TABLE)[0] for x in ls]
+
+
+# ------------------------------------------------------------------ the disk family's difference step
+
+def test_difference_step_scale_is_the_rounded_cube_root_of_eps():
+    """The step scale of the disk family's central difference is 2^(-52/3)
+    rounded to nearest; the exact value lies 0.49 ulp above it."""
+    with mpmath.workdps(50):
+        exact = mpmath.cbrt(mpmath.mpf(2) ** -52)
+        err = abs(mpmath.mpf(T.CBRT_EPS) - exact)
+        for neighbour in (math.nextafter(T.CBRT_EPS, 0.0), math.nextafter(T.CBRT_EPS, 1.0)):
+            assert err < abs(mpmath.mpf(neighbour) - exact), (T.CBRT_EPS, neighbour)
+
+
+def test_this_platforms_cbrt_agrees_with_the_step_scale():
+    """The C library's cbrt, which the step scale once came from, gives the
+    same double here (Python's math.cbrt calls it)."""
+    assert math.cbrt(EPS) == T.CBRT_EPS

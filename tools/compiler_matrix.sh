@@ -8,7 +8,8 @@
 # CONFIGs (default: gcc11 gcc12 clang14 clang19-libcxx):
 #   gcc11, gcc12      g++-11, g++-12 with libstdc++
 #   clang14           clang++-14 with libstdc++
-#   clang19-libcxx    clang++-19 with libc++ (-stdlib=libc++ when compiling and linking)
+#   clang19-libcxx    clang++-19 with libc++ (-stdlib=libc++ when compiling and
+#                     linking), linked by lld (-fuse-ld=lld)
 #   default           $CXX, or c++
 # --hash-only      build and fingerprint, without the test suite
 # --baseline FILE  also compare every build with hashes stored by
@@ -20,7 +21,8 @@
 # python3 from PATH); it needs cmake, ninja and the test dependencies.  Builds
 # use two jobs and the test suites run one after another.  Exits non-zero if a
 # compiler is missing, a build fails or prints a warning, the libc++ build does
-# not link libc++, a test suite fails, or two fingerprints differ.
+# not link libc++, a module's dynamic symbol table defines anything besides its
+# PyInit_<name>, a test suite fails, or two fingerprints differ.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -59,6 +61,12 @@ stdlib_flags_of() {
         *) echo "" ;;
     esac
 }
+linker_flags_of() {
+    case $1 in
+        clang19-libcxx) echo "-fuse-ld=lld" ;;
+        *) echo "" ;;
+    esac
+}
 
 declare -A VERSION WARNINGS TESTS TEST_TIME TOTAL
 status=0
@@ -66,6 +74,7 @@ first_json=""
 for c in "${CONFIGS[@]}"; do
     cxx=$(compiler_of "$c")
     flags=$(stdlib_flags_of "$c")
+    ldflags="$flags $(linker_flags_of "$c")"
     build="$OUT/build-$c"
     TESTS[$c]="-"; TEST_TIME[$c]="-"; TOTAL[$c]="-"; WARNINGS[$c]="-"
     if ! command -v "$cxx" >/dev/null; then
@@ -80,8 +89,9 @@ for c in "${CONFIGS[@]}"; do
     rm -rf "$build"
     if ! cmake -S "$ROOT" -B "$build" -G Ninja -DPython_EXECUTABLE="$PYTHON" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
-            -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" \
-            -DCMAKE_MODULE_LINKER_FLAGS="$flags" >"$OUT/$c.cmake.log" 2>&1 ||
+            -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+            -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
+            >"$OUT/$c.cmake.log" 2>&1 ||
        ! cmake --build "$build" -j2 >"$OUT/$c.build.log" 2>&1; then
         echo "   build FAILED: see $OUT/$c.cmake.log, $OUT/$c.build.log" >&2
         tail -n 20 "$OUT/$c.build.log" >&2 || true
@@ -101,6 +111,21 @@ for c in "${CONFIGS[@]}"; do
            ! nm -C "$so" | grep 'std::__1::' >/dev/null; then
             echo "   $so does not link libc++:" >&2
             ldd "$so" >&2
+            status=1
+        fi
+        # lld leaves its name in .comment.
+        case $ldflags in *-fuse-ld=lld*)
+            if ! readelf -p .comment "$so" | grep 'LLD' >/dev/null; then
+                echo "   $so was not linked by lld" >&2
+                status=1
+            fi ;;
+        esac
+        # Each module exports its initialisation function alone.
+        name=$(basename "$so"); name=${name%%.*}
+        exported=$(nm -D --defined-only "$so" | awk '{ print $NF }')
+        if [ "$exported" != "PyInit_$name" ]; then
+            echo "   $so exports more than PyInit_$name:" >&2
+            nm -D --defined-only "$so" | head -n 20 >&2
             status=1
         fi
     done

@@ -25,13 +25,17 @@ math.nextafter and plain IEEE arithmetic only (no libm, no NumPy), so it does
 not depend on the Python or NumPy version or the platform.
 
 The grid covers, besides random values over many magnitudes: the rim of the
-uniform disk (|rho (l - 1)| on both sides of the 1e-5 switch to the rim
-formula, and a few ulps around it), the ring line of the ring formula
-(|l - r| likewise), far separations (up to 1e8, and a few up to 1e300), zeros
+uniform disk (|rho (l - 1)| on both sides of the switch to the rim formula,
+and a few ulps around it), the ring line of the ring formula (|l - r|
+likewise), the switch to the small-disk expansion, far separations (up to
+1e8, and a few up to 1e300), zeros
 of both signs, negative values, NaN, +-inf, subnormal and huge values, and
 the branch boundaries of the kernels (m near 0 and 1 and 1 - m below eps,
 n near 1, negative n, n == m, the principal values of R_J and R_C, R_C's
 y/x = 1/2 switch, R_J's 1.2 ratio shortcut, equal and zero arguments).
+The switches are placed where the test-support module says the formulas put
+them (RIM_FRACTION, NEAR_RING_FRACTION, SMALL_DISK_DISTANCE), so that a moved
+threshold is still probed.
 Functions that take a list of separations are called with chunks of it; a
 chunk that raises is recorded as the error and then evaluated element by
 element, so one failing element does not hide the others.
@@ -64,6 +68,11 @@ GRID_VERSION = 2
 CANONICAL_NAN = struct.pack("<d", math.nan)
 INF = math.inf
 NAN = math.nan
+# Where the formulas switch branches (1e-5, 1e-5 and 50 when these hashes
+# were first taken).
+RIM = T.RIM_FRACTION                  # |l - 1| < RIM: the disk's rim limit
+NEAR_RING = T.NEAR_RING_FRACTION      # |l - r| < NEAR_RING l: the ring's expansion
+SMALL_DISK = T.SMALL_DISK_DISTANCE    # u > SMALL_DISK a: the small-disk expansion
 
 # Values that every grid mixes in.
 SPECIAL = [
@@ -98,6 +107,11 @@ def ulps(x, k):
 def around(x, k=4):
     """x and its neighbours within k ulps."""
     return [ulps(x, j) for j in range(-k, k + 1)]
+
+
+def both_sides(x, w, k):
+    """The neighbours within k ulps of x + w, then of x - w."""
+    return around(x + w, k) + around(x - w, k)
 
 
 def pick(rng, seq):
@@ -209,13 +223,13 @@ ODD_SCALES = [
 
 def rim_window(rng, rho, count):
     """Separations l near the rim, l = 1: |rho (l - 1)| and |l - 1| around
-    1e-5 on both sides (a switch to the rim limit may be placed at either),
+    RIM on both sides (a switch to the rim limit may be placed at either),
     and a few ulps around both switches."""
     out = []
     for _ in range(count // 2):
         out.append(1.0 + smag(rng, -20, -13) / rho)
         out.append(1.0 + smag(rng, -20, -13))
-    for s in (1e-5, -1e-5):
+    for s in (RIM, -RIM):
         out.extend(around(1.0 + s / rho, 6))
         out.extend(around(1.0 + s, 6))
     out.extend([1.0, ulps(1.0, 1), ulps(1.0, -1)])
@@ -223,10 +237,10 @@ def rim_window(rng, rho, count):
 
 
 def small_disk_window(rng, count):
-    """Separations around l = 50, where the disk's radius is 2 % of its
-    distance from the lens (a series in the radius may take over there)."""
-    out = [40.0 + 20.0 * rng.random() for _ in range(count)]
-    out += around(50.0, 6) + around(49.0, 1) + around(51.0, 1)
+    """Separations around l = SMALL_DISK, where the small-disk expansion in
+    the radius takes over."""
+    out = [(SMALL_DISK - 10.0) + 20.0 * rng.random() for _ in range(count)]
+    out += around(SMALL_DISK, 6) + around(SMALL_DISK - 1.0, 1) + around(SMALL_DISK + 1.0, 1)
     return out
 
 
@@ -262,15 +276,15 @@ def heyrovsky(entry, rng):
             r = mag(rng, -30, 14) if rng.getrandbits(1) else rng.random()
             entry.call(f, r + smag(rng, -20, -13), r, re, rstar)
             entry.call(f, r + r * smag(rng, -20, -13), r, re, rstar)
-        for _ in range(60):                       # the switches at |l - r| = 1e-5 and 1e-5 l
+        for _ in range(60):                       # the switches at |l - r| = NEAR_RING (l or r)
             r = rng.random() if rng.getrandbits(1) else mag(rng, -10, 13)
-            for s in (1e-5, -1e-5):
+            for s in (NEAR_RING, -NEAR_RING):
                 for l in around(r + s, 3) + around(r + r * s, 3) + around(r / (1.0 - s), 3):
                     entry.call(f, l, r, re, rstar)
             entry.call(f, r, r, re, rstar)
         for _ in range(300):                      # far rings just off the line: m, n round to 1
             r = 1e3 + 1e5 * rng.random()
-            for g in (1e-5, -1e-5, 1e-5 * r):
+            for g in (NEAR_RING, -NEAR_RING, NEAR_RING * r):
                 entry.call(f, r + g * (1.0 + 0.5 * rng.random()), r, re, rstar)
         for _ in range(500):
             entry.call(f, wide(rng), wide(rng), re, rstar)
@@ -334,7 +348,7 @@ def discrete(entry, rng):
             for r in bl[:10]:
                 ls += [r + smag(rng, -20, -13) for _ in range(10)]
                 ls += [r + r * smag(rng, -20, -13) for _ in range(5)]
-                ls += around(r + 1e-5, 2) + around(r - 1e-5, 2) + [r]
+                ls += both_sides(r, NEAR_RING, 2) + [r]
             ls += [wide(rng) for _ in range(40)]
             entry.chunked(f, ls, (re, rstar, bl, bf), 32)
 
@@ -544,10 +558,11 @@ def concentric_disk(entry, rng):
         entry.call(T.concentric_disk, mag(rng, -30, 27), a)                # far
     for _ in range(200):
         a = rng.random()
-        for u in around(a + 1e-5, 3) + around(a - 1e-5, 3) + [a] + around(a * (1.0 + 1e-5), 3):
+        for u in both_sides(a, RIM, 3) + [a] + around(a * (1.0 + RIM), 3):
             entry.call(T.concentric_disk, u, a)
-        u = mag(rng, -10, 10)                     # radius 2 % of the distance
-        for a in around(0.02 * u, 3) + [u * (0.01 + 0.02 * rng.random())]:
+        u = mag(rng, -10, 10)                     # radius 1 / SMALL_DISK of the distance
+        f = 1.0 / SMALL_DISK
+        for a in around(f * u, 3) + [u * (0.5 * f + f * rng.random())]:
             entry.call(T.concentric_disk, u, a)
     for _ in range(3000):
         entry.call(T.concentric_disk, wide(rng), wide(rng))

@@ -8,24 +8,7 @@
 
 namespace tarnivox {
 
-double cbrt_eps() {
-    static const double value = std::cbrt(EPS);
-    return value;
-}
-
 namespace {
-
-// The rim limit is used within a fixed fraction of the radius of the rim,
-// |l - 1| < 1e-5: there the general form cancels (its error grows like
-// eps / (l - 1)^2) while the rim value is off by only O(|l - 1| log|l - 1|).
-constexpr double RIM_FRACTION = 1e-5;
-
-// A disk of radius a at distance u from the lens with u > 50 a: there the
-// closed form cancels terms of order (u/a)^2 and loses eps (u/a)^2 (1e-12 at
-// u = 50 a), while the mean-value expansion below is within 4e-16.  The test
-// is written 50 a < u with the exact factor 50, so that for the whole disk
-// (a = rho, u = l rho) it holds only for l > 50, never at l = 50 itself.
-constexpr double SMALL_DISK_DISTANCE = 50.0;
 
 bool is_small_disk(double u, double a) { return SMALL_DISK_DISTANCE * a < u; }
 

@@ -47,10 +47,26 @@ inline double concentric_disk_at(double u, double rho, double r) {
     return r < 0 ? 0.0 : concentric_disk_magnification(u, r * rho);
 }
 
-// Cube root of the machine epsilon 2^-52, the step scale of the central
-// difference below, which balances truncation (h^2) against rounding (eps / h).
-// Made once per process at first use (a thread-safe local static).
-double cbrt_eps();
+// Cube root of the machine epsilon, 2^(-52/3), rounded to nearest: the step
+// scale of the central difference below, which balances truncation (h^2)
+// against rounding (eps / h).  Written out rather than taken from the C
+// library's cbrt, which need not round correctly: the exact value lies 0.49
+// ulp above this double, so close to halfway that another cbrt may return the
+// next one, and with it another step and other bits in the disk family.
+inline constexpr double CBRT_EPS = 6.0554544523933395e-06;
+constexpr double cbrt_eps() { return CBRT_EPS; }
+
+// The rim limit is used within a fixed fraction of the radius of the rim,
+// |l - 1| < 1e-5: there the general form cancels (its error grows like
+// eps / (l - 1)^2) while the rim value is off by only O(|l - 1| log|l - 1|).
+inline constexpr double RIM_FRACTION = 1e-5;
+
+// A disk of radius a at distance u from the lens with u > 50 a: there the
+// closed form cancels terms of order (u/a)^2 and loses eps (u/a)^2 (1e-12 at
+// u = 50 a), while the mean-value expansion is within 4e-16.  The test is
+// written 50 a < u with the exact factor 50, so that for the whole disk
+// (a = rho, u = l rho) it holds only for l > 50, never at l = 50 itself.
+inline constexpr double SMALL_DISK_DISTANCE = 50.0;
 
 // d/dr [pi r^2 f(r)] = 2 pi r (f + r f'/2) at radius r: the flux of the annulus
 // at r, weighted with f.  f' is the central difference with step

@@ -7,13 +7,6 @@
 #include "numeric/legendre.hpp"
 
 namespace tarnivox {
-namespace {
-
-// The logarithmic expansion about the lens holds for |l - r| small against l;
-// beyond this fraction the closed form is exact to rounding.
-constexpr double NEAR_RING_FRACTION = 1e-5;
-
-}  // namespace
 
 Numeric<double> heyrovsky_magnification(double l, double r, double re, double rstar) {
     const double q = re / rstar;  // Einstein radius in stellar radii

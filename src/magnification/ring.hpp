@@ -18,6 +18,10 @@
 
 namespace tarnivox {
 
+// The logarithmic expansion about the lens holds for |l - r| small against l;
+// beyond this fraction the closed form is exact to rounding.
+inline constexpr double NEAR_RING_FRACTION = 1e-5;
+
 // l: lens to ring centre, r: ring radius, both in stellar radii;
 // re and rstar enter through q = re / rstar.
 Numeric<double> heyrovsky_magnification(double l, double r, double re, double rstar);

@@ -327,4 +327,28 @@ PyModuleDef MODULE_DEF = {
 }  // namespace
 }  // namespace tarnivox
 
-PyMODINIT_FUNC PyInit__tarnivox_testing(void) { return PyModule_Create(&tarnivox::MODULE_DEF); }
+// The constants that place the formulas' branches, as module attributes, so
+// that the tests and tools/hash_outputs.py probe the switches where they are.
+PyMODINIT_FUNC PyInit__tarnivox_testing(void) {
+    PyObject* module = PyModule_Create(&tarnivox::MODULE_DEF);
+    if (module == nullptr) return nullptr;
+    const struct {
+        const char* name;
+        double value;
+    } constants[] = {
+        {"CBRT_EPS", tarnivox::CBRT_EPS},
+        {"RIM_FRACTION", tarnivox::RIM_FRACTION},
+        {"SMALL_DISK_DISTANCE", tarnivox::SMALL_DISK_DISTANCE},
+        {"NEAR_RING_FRACTION", tarnivox::NEAR_RING_FRACTION},
+    };
+    for (const auto& c : constants) {
+        PyObject* value = PyFloat_FromDouble(c.value);
+        const int added = value == nullptr ? -1 : PyModule_AddObjectRef(module, c.name, value);
+        Py_XDECREF(value);
+        if (added < 0) {
+            Py_DECREF(module);
+            return nullptr;
+        }
+    }
+    return module;
+}
