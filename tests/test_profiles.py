@@ -296,3 +296,26 @@ def test_this_platforms_cbrt_agrees_with_the_step_scale():
     """The C library's cbrt, which the step scale once came from, gives the
     same double here (Python's math.cbrt calls it)."""
     assert math.cbrt(EPS) == T.CBRT_EPS
+
+
+# ------------------------------------------------------------------ ring family's methods
+
+# Each switch of the ring family's method, with how far the two sides may
+# differ: the series and the product rules are exact to rounding; below
+# PRODUCT_START the tanh-sinh rule's samples end at t = 3, 4e-14 of a piece
+# short of its ends, where a table's kinks cut the star into pieces.
+RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 3e-14,
+                        "PRODUCT_24_START": 3e-15, "PRODUCT_16_START": 3e-15}
+
+
+@pytest.mark.parametrize("switch", RING_METHOD_SWITCHES)
+@pytest.mark.parametrize("rho", [1e-6, 1e-3, 0.1, 10.0, 100.0])
+def test_ring_family_is_continuous_where_its_method_changes(switch, rho):
+    """Where the series, the product rules and the quadrature on the star take
+    over from one another, a separation one ulp below the switch and one at it
+    agree to the accuracy of both, for the built-in law and a table with kinks."""
+    import _tarnivox_testing as testing
+    b = getattr(testing, switch)
+    ls = [math.nextafter(b, 0.0), b]
+    for got in (BUILTIN["ring"](ls, 1.0, rho), TABLE["ring"](ls, 1.0, rho, *LD_TABLE)):
+        assert rel(got[0], got[1]) <= RING_METHOD_SWITCHES[switch], (switch, rho, got)

@@ -340,6 +340,10 @@ PyMODINIT_FUNC PyInit__tarnivox_testing(void) {
         {"RIM_FRACTION", tarnivox::RIM_FRACTION},
         {"SMALL_DISK_DISTANCE", tarnivox::SMALL_DISK_DISTANCE},
         {"NEAR_RING_FRACTION", tarnivox::NEAR_RING_FRACTION},
+        {"SERIES_START", tarnivox::SERIES_START},
+        {"PRODUCT_START", tarnivox::PRODUCT_START},
+        {"PRODUCT_24_START", tarnivox::PRODUCT_24_START},
+        {"PRODUCT_16_START", tarnivox::PRODUCT_16_START},
     };
     for (const auto& c : constants) {
         PyObject* value = PyFloat_FromDouble(c.value);
