@@ -450,9 +450,13 @@ def sample(event: Event, best: Fit, args: argparse.Namespace) -> dict[str, Any]:
           f"in {seconds:.1f} s: {1e3 * seconds / evaluations:.1f} ms per evaluation "
           f"({evaluations / seconds:.1f} per second; CPU {1e3 * cpu / evaluations:.1f} ms), "
           f"acceptance fraction {acceptance:.2f}")
-    if np.all(np.isfinite(tau)):
-        print(f"autocorrelation time ~{np.max(tau):.0f} steps, with {args.steps - burn} kept after "
-              f"{burn} of burn-in: a converged posterior needs ~50 autocorrelation times")
+    kept = args.steps - burn
+    if kept >= 50 and np.all(np.isfinite(tau)):
+        print(f"autocorrelation time ~{np.max(tau):.0f} steps; {kept} steps kept after {burn} of "
+              "burn-in (a converged posterior and a reliable estimate need ~50 times as many)")
+    else:
+        print(f"{kept} steps kept after {burn} of burn-in: too few to estimate the autocorrelation "
+              "time, and far too few for a converged posterior")
     summary = {}
     print(f"{'':6} {'median':>16} {'-1 sigma':>10} {'+1 sigma':>10}   (16th, 50th, 84th percentiles)")
     for k, name in enumerate(NAMES):
