@@ -20,7 +20,7 @@ running cluster, e.g. one started with
 
 (``dask-scheduler`` and ``dask-worker`` in older releases of distributed),
 where every worker machine has tarnivox installed.  Needs numpy and
-dask[distributed] (pip install '.[examples]').
+dask[distributed] (pip install '.[dask]').
 
 Two things make the task fit for a pool of processes:
 
@@ -145,7 +145,7 @@ def main() -> int:
     try:
         from dask.distributed import Client, LocalCluster
     except ImportError:
-        print("this example needs dask.distributed: pip install '.[examples]' "
+        print("this example needs dask.distributed: pip install '.[dask]' "
               "(or pip install 'dask[distributed]')")
         return 2
 

@@ -166,6 +166,73 @@ def test_fit_recovers_the_event_within_three_sigma(tmp_path):
     assert "recovered within 3 sigma" in stdout
 
 
+# --- fit_real_event.py -------------------------------------------------------------
+
+@pytest.fixture(scope="module")
+def real_event_run(tmp_path_factory):
+    """Every 10th epoch of each data set (371 of 3,482) and, with emcee, a few steps."""
+    pytest.importorskip("scipy")
+    if not has("MulensModel"):
+        pytest.skip("MulensModel is not installed; it ships the MOA-2008-BLG-310 photometry")
+    outdir = tmp_path_factory.mktemp("fit_real_event")
+    args = ["--thin", 10, "--outdir", outdir]
+    if has("emcee"):
+        args += ["--mcmc", "--walkers", 12, "--steps", 4, "--burn", 1]
+    stdout = run_example("fit_real_event.py", *args)
+    return outdir, stdout, json.loads((outdir / "fit_real_event.json").read_text())
+
+
+def test_real_event_fit_is_physical_with_errors_rescaled(real_event_run):
+    outdir, stdout, result = real_event_run
+    assert len(result["data_sets"]) == 7
+    assert sum(s["epochs"] for s in result["data_sets"]) == result["epochs"]
+    assert 300 < result["epochs"] < 500
+    assert all(math.isfinite(s["error_scale"]) and s["error_scale"] > 0 for s in result["data_sets"])
+    fitted = {name: result[name] for name in ("t0", "u0", "tE", "rho", "u_ld")}
+    for name, entry in fitted.items():
+        assert set(entry) == {"value", "sigma"}, name
+        assert math.isfinite(entry["value"]) and 0 < entry["sigma"] < math.inf, (name, entry)
+    # A lens crossing a star of a few thousandths of an Einstein radius, near
+    # the published peak, on a physical limb-darkening law.
+    assert abs(fitted["t0"]["value"] - result["published"]["t0"]) < 0.05
+    assert 0 <= fitted["u0"]["value"] < fitted["rho"]["value"] < 0.02
+    assert 3 < fitted["tE"]["value"] < 40
+    assert 0 <= fitted["u_ld"]["value"] <= 1
+    assert result["t_star"]["value"] == pytest.approx(fitted["rho"]["value"] * fitted["tE"]["value"])
+    # Errors rescaled per data set to chi2/dof = 1 before the final fits.
+    assert result["dof"] == result["epochs"] - 2 * 7 - 5
+    assert abs(result["chi2"] / result["dof"] - 1) < 0.05, result["chi2"]
+    assert result["model_evaluations"] > 0
+    # The free coefficient contains both u = 0.6 and the uniform star (u = 0).
+    fits = result["fits"]
+    assert set(fits) == {"linear_free_u", "linear_u_0.6", "uniform"}
+    assert fits["linear_free_u"]["chi2"] == result["chi2"]
+    assert all(f["delta_chi2"] > -0.1 for f in fits.values()), fits
+    assert "2454656.39975" in stdout and "includes the planet" in stdout
+    if has("matplotlib"):
+        assert (outdir / "fit_real_event.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_real_event_sampling_reports_its_cost(real_event_run):
+    if not has("emcee"):
+        pytest.skip("emcee is not installed")
+    outdir, stdout, result = real_event_run
+    mcmc = result["mcmc"]
+    assert (mcmc["walkers"], mcmc["steps"]) == (12, 4)
+    # emcee evaluates the start and every step of every walker; a proposal
+    # outside the bounds costs no model.
+    assert 0 < mcmc["evaluations"] <= 12 * 5
+    assert 0 < mcmc["seconds_per_evaluation"] < 10
+    assert 0 < mcmc["acceptance_fraction"] <= 1
+    for name in ("t0", "u0", "tE", "rho", "u_ld"):
+        p = mcmc["parameters"][name]
+        assert math.isfinite(p["median"]) and p["minus"] >= 0 and p["plus"] >= 0, (name, p)
+    assert abs(mcmc["parameters"]["t0"]["median"] - result["t0"]["value"]) < 0.01
+    assert re.search(r"ms per evaluation .* acceptance fraction \d", stdout), stdout
+    if has("matplotlib"):
+        assert (outdir / "fit_real_event_corner.png").stat().st_size > 10_000
+
+
 # --- many_events.py ------------------------------------------------------------------
 
 def test_dask_light_curves_equal_the_serial_loop():
@@ -239,7 +306,7 @@ MYPY_CONFIG = """\
 [mypy]
 strict = True
 untyped_calls_exclude = distributed
-[mypy-matplotlib.*,tqdm.*,scipy.*,dask.*,distributed.*]
+[mypy-matplotlib.*,tqdm.*,scipy.*,dask.*,distributed.*,emcee.*,MulensModel.*,corner.*]
 ignore_missing_imports = True
 """
 
