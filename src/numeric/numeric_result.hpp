@@ -5,38 +5,65 @@
 // the innermost one.  Nothing here throws or allocates.
 #pragma once
 
+#include <cassert>
 #include <utility>
 
 namespace tarnivox {
 
-struct NumericError {
-    const char* message;  // static storage, never freed; never null
+class NumericError {
+public:
+    // A kernel's failure, or a computation that stopped because its caller
+    // asked it to (see StopPoll), whose caller already knows why.
+    enum class Kind : unsigned char { kernel, stopped };
+
+    // `message` is a text of static storage, never freed.  A null text is a
+    // programming error; rather than let it pass for a value (or reach
+    // Python as a null string), a release build reports it in words.
+    explicit NumericError(const char* message, Kind kind = Kind::kernel) noexcept
+        : message_(message ? message : NULL_MESSAGE), kind_(kind) {
+        assert(message != nullptr && "a numeric error needs a message");
+    }
+
+    const char* message() const noexcept { return message_; }
+    Kind kind() const noexcept { return kind_; }
+
+    static constexpr const char* NULL_MESSAGE = "internal: null numeric error message";
+
+private:
+    const char* message_;
+    Kind kind_;
 };
 
-// A value of type T or a NumericError.  The message pointer doubles as the
-// tag: null while a value is held, so Numeric<double> is two machine words.
-// T must be default-constructible (double and std::vector<double> are the only
-// ones used); a failure holds a default T, which for a vector allocates nothing.
+// A value of type T or a NumericError.  T must be default-constructible
+// (double and std::vector<double> are the only ones used); a failure holds a
+// default T, which for a vector allocates nothing.  Numeric<double> is three
+// machine words at most.
 template <class T>
 class Numeric {
 public:
     Numeric(const T& value) : value_(value) {}
     Numeric(T&& value) : value_(std::move(value)) {}
-    Numeric(NumericError error) : error_(error) {}
+    Numeric(NumericError error) noexcept
+        : message_(error.message()), kind_(error.kind()), failed_(true) {}
 
-    explicit operator bool() const noexcept { return error_.message == nullptr; }
+    explicit operator bool() const noexcept { return !failed_; }
 
     // The value; only meaningful when the result is true.
     const T& operator*() const noexcept { return value_; }
 
     // The error; only meaningful when the result is false.
-    NumericError error() const noexcept { return error_; }
+    NumericError error() const noexcept {
+        assert(failed_ && "error() of a value");
+        return NumericError(message_, kind_);
+    }
 
 private:
     T value_{};
-    NumericError error_{nullptr};
+    const char* message_ = nullptr;  // the error's text; null while a value is held
+    NumericError::Kind kind_ = NumericError::Kind::kernel;
+    bool failed_ = false;
 };
 
-inline NumericError numeric_error(const char* message) { return NumericError{message}; }
+inline NumericError numeric_error(const char* message) { return NumericError(message); }
 
 }  // namespace tarnivox

@@ -34,12 +34,11 @@ private:
 };
 
 // The error of a computation that stopped because its caller asked it to.
-// It carries no text of its own: the caller already knows why it stopped.
+// Its kind tells it apart; the text is only for a caller that prints it.
 inline NumericError stopped() {
-    static const char text[] = "stopped at the caller's request";
-    return NumericError{text};
+    return NumericError("stopped at the caller's request", NumericError::Kind::stopped);
 }
 
-inline bool is_stop(NumericError e) { return e.message == stopped().message; }
+inline bool is_stop(NumericError e) { return e.kind() == NumericError::Kind::stopped; }
 
 }  // namespace tarnivox

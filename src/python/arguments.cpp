@@ -79,80 +79,133 @@ inline bool number_or_relabel(PyObject* obj, const char* parameter, double& out)
     return true;
 }
 
+// Every call that can run Python code (an element's __float__, a signal poll
+// that runs a handler or, from CPython 3.12 on, the garbage collector and so
+// any __del__) may change what the conversion is reading.  Nothing read before
+// such a call is used after it: each loop reads its element, converts it,
+// and only then asks the StopPoll, after which it reads everything afresh.
+
 // Lists are read by index, re-reading the length at every step exactly as the
-// list iterator does, so Python code run by an element's __float__ that
-// mutates the list sees the same outcome as with PyIter_Next.
+// list iterator does, so Python code that mutates the list (a handler that
+// clears, shrinks or grows it, an element's __float__) sees the same outcome
+// as with PyIter_Next: the conversion ends where the list now ends.  An item
+// that is not an exact float is held by a strong reference while its
+// __float__ runs, since that code may remove it from the list.
 bool extract_list(PyObject* list, const char* parameter, std::vector<double>& out) {
     StopPoll stop = signal_stop();
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
-        if (stop.stop_after()) return false;
-        PyObject* item = PyList_GET_ITEM(list, i);
-        if (PyFloat_CheckExact(item)) {
-            out.push_back(PyFloat_AS_DOUBLE(item));
-            continue;
-        }
-        Ref held = Ref::borrow(item);
+        PyObject* item = PyList_GET_ITEM(list, i);  // borrowed: not kept past this step
         double v;
-        if (!number_or_relabel(held.get(), parameter, v)) return false;
+        if (PyFloat_CheckExact(item)) {
+            v = PyFloat_AS_DOUBLE(item);
+        } else {
+            Ref held = Ref::borrow(item);
+            if (!number_or_relabel(held.get(), parameter, v)) return false;
+        }
         out.push_back(v);
+        if (stop.stop_after()) return false;
     }
     return true;
 }
 
+// A tuple cannot change: its length and items stay as they are for as long as
+// it lives, and the caller's reference keeps it alive for the whole call, so
+// the length is read once and an item needs no reference of its own.
 bool extract_tuple(PyObject* tuple, const char* parameter, std::vector<double>& out) {
     const Py_ssize_t n = PyTuple_GET_SIZE(tuple);
     StopPoll stop = signal_stop();
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (stop.stop_after()) return false;
         double v;
         if (!extract_number(PyTuple_GET_ITEM(tuple, i), parameter, v)) return false;
         out.push_back(v);
+        if (stop.stop_after()) return false;
     }
     return true;
 }
 
-// Whether `type` is NumPy's own ndarray: the type found as `ndarray` in the
-// numpy module, when someone has imported it (it is never imported here).  A
-// type merely named "numpy.ndarray" (any heap type can take that name) does
-// not qualify.  The type is looked up the first time a type of that name is
-// seen with numpy imported, and kept with a strong reference for the rest of
-// the process (this module refuses a second interpreter).  That reference
-// keeps no more alive than NumPy itself does: its extension module, which
-// holds the type, is never unloaded.  Calls hold the GIL, but a dictionary
-// lookup may run Python code (a colliding key's __eq__), so the type is
-// published with an atomic exchange.
-bool is_numpy_ndarray(PyTypeObject* type) {
-    static std::atomic<PyTypeObject*> ndarray{nullptr};
-    PyTypeObject* known = ndarray.load(std::memory_order_acquire);
-    if (known) return type == known;
-    if (std::strcmp(type->tp_name, "numpy.ndarray") != 0) return false;
-    PyObject* numpy = PyDict_GetItemString(PyImport_GetModuleDict(), "numpy");  // borrowed
-    if (!numpy || !PyModule_Check(numpy)) return false;
-    PyObject* found = PyDict_GetItemString(PyModule_GetDict(numpy), "ndarray");  // borrowed
-    if (!found || !PyType_Check(found)) return false;
-    PyTypeObject* found_type = reinterpret_cast<PyTypeObject*>(found);
-    if (std::strcmp(found_type->tp_name, "numpy.ndarray") != 0) return false;
-    Py_INCREF(found);
-    if (!ndarray.compare_exchange_strong(known, found_type, std::memory_order_acq_rel)) {
-        Py_DECREF(found);
-        found_type = known;
+// An error of an optional step (a length, a buffer, a type lookup) that the
+// conversion can do without: an ordinary Exception is cleared, and true
+// returned.  A request to stop (KeyboardInterrupt, SystemExit: not an
+// Exception) and a MemoryError are not failures of that step: they stay set,
+// false returned, and end the call.  A PanicException is resumed as an
+// internal fault by fetch_error.
+bool clear_ordinary_error() {
+    FetchedError e = fetch_error();
+    if (!PyErr_GivenExceptionMatches(e.type.get(), PyExc_Exception) ||
+        PyErr_GivenExceptionMatches(e.type.get(), PyExc_MemoryError)) {
+        e.restore();
+        return false;
     }
-    return type == found_type;
+    return true;
+}
+
+// NumPy's own ndarray type, the one found as `ndarray` in the numpy module
+// when someone has imported it (it is never imported here), or null.  A type
+// merely named "numpy.ndarray" (any heap type can take that name) does not
+// qualify.  The type is looked up once numpy is imported and kept with a
+// strong reference for the rest of the process (this module refuses a second
+// interpreter).  That reference keeps no more alive than NumPy itself does:
+// its extension module, which holds the type, is never unloaded.  Looking it
+// up may run Python code (a module's __getattr__, a key's __eq__, importlib
+// finishing a module's initialisation); the interpreter lock is held, but
+// that code can run other threads, which may look the type up too, so it is
+// published with an atomic exchange.
+//
+// Null with `failed` set (and a Python error) when the lookup failed in a way
+// that must end the call; a missing module, a missing or wrong attribute, or
+// any other ordinary error just mean "not NumPy's ndarray".
+PyTypeObject* numpy_ndarray_type(bool& failed) {
+    static std::atomic<PyTypeObject*> ndarray{nullptr};
+    failed = false;
+    if (PyTypeObject* known = ndarray.load(std::memory_order_acquire)) return known;
+    Ref name = Ref::steal(PyUnicode_FromString("numpy"));
+    Ref numpy = name ? Ref::steal(PyImport_GetModule(name.get())) : Ref();
+    Ref found = numpy && PyModule_Check(numpy.get())
+                    ? Ref::steal(PyObject_GetAttrString(numpy.get(), "ndarray"))
+                    : Ref();
+    if (!found) {
+        // PyImport_GetModule gives NULL without an error when numpy is not imported.
+        if (PyErr_Occurred()) failed = !clear_ordinary_error();
+        return nullptr;
+    }
+    if (!PyType_Check(found.get())) return nullptr;
+    PyTypeObject* found_type = reinterpret_cast<PyTypeObject*>(found.get());
+    if (std::strcmp(found_type->tp_name, "numpy.ndarray") != 0) return nullptr;
+    PyTypeObject* expected = nullptr;
+    if (ndarray.compare_exchange_strong(expected, found_type, std::memory_order_acq_rel)) {
+        found.release();  // the process keeps this reference
+        return found_type;
+    }
+    return expected;
 }
 
 // A one-dimensional NumPy array of native float64: iterating it yields
 // numpy.float64 scalars (a float subclass) holding exactly these values, and
 // cannot fail, so the buffer is read directly.  Only the exact ndarray type
 // qualifies (a subclass may iterate differently).
+//
+// The buffer is held (exported) across the signal polls of the loop, and an
+// exporter must keep an exported buffer's memory where it is until the export
+// is released: NumPy refuses to resize an array while a buffer of it is out
+// (the export holds a reference, which resize's reference check sees), and
+// reshaping or restriding an array changes only its own description, not the
+// memory or the view's copy of shape and strides.  So a handler that tries to
+// shrink the array gets its own ValueError and the loop reads on safely; only
+// resize(..., refcheck=False), which NumPy documents as unsafe for exactly
+// this reason, could pull the memory away.  A handler may write into the
+// array, which changes values read later, never their number.
 enum class ArrayRead { NotQualified, Read, Failed };  // Failed: a Python error is set
 
 ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
-    if (!is_numpy_ndarray(Py_TYPE(obj))) return ArrayRead::NotQualified;
+    if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return ArrayRead::NotQualified;
+    bool failed = false;
+    PyTypeObject* ndarray = numpy_ndarray_type(failed);
+    if (failed) return ArrayRead::Failed;
+    // The lookup may have run Python code: the type is read again.
+    if (!ndarray || Py_TYPE(obj) != ndarray) return ArrayRead::NotQualified;
     Py_buffer view;
-    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0) {
-        PyErr_Clear();
-        return ArrayRead::NotQualified;
-    }
+    if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) < 0)
+        return clear_ordinary_error() ? ArrayRead::NotQualified : ArrayRead::Failed;
     // Released on every way out, a C++ exception from reserve included.
     struct Release {
         Py_buffer* view;
@@ -167,14 +220,16 @@ ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
     out.reserve(static_cast<std::size_t>(n));
     StopPoll stop = signal_stop();
     for (Py_ssize_t i = 0; i < n; ++i) {
-        if (stop.stop_after()) return ArrayRead::Failed;
         double v;
         std::memcpy(&v, p + i * stride, sizeof(double));
         out.push_back(v);
+        if (stop.stop_after()) return ArrayRead::Failed;
     }
     return ArrayRead::Read;
 }
 
+// The iterator and each item it yields are held by strong references; the
+// sequence itself is the caller's argument, alive for the whole call.
 bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>& out) {
     Ref it = Ref::steal(PyObject_GetIter(obj));
     if (!it) {
@@ -183,7 +238,6 @@ bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>&
     }
     StopPoll stop = signal_stop();
     while (true) {
-        if (stop.stop_after()) return false;
         Ref item = Ref::steal(PyIter_Next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) {
@@ -195,6 +249,7 @@ bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>&
         double v;
         if (!extract_number(item.get(), parameter, v)) return false;
         out.push_back(v);
+        if (stop.stop_after()) return false;
     }
 }
 
@@ -293,16 +348,8 @@ bool extract_vector(PyObject* obj, const char* parameter, std::vector<double>& o
     const Py_ssize_t size = PySequence_Size(obj);
     if (size < 0) {
         // The length only sizes the first allocation, so an ordinary failure
-        // of __len__ is dropped and the elements are read anyway.  A request
-        // to stop (KeyboardInterrupt, SystemExit: not an Exception) and a
-        // MemoryError are not failures of the length: they end the call.  A
-        // PanicException is resumed as an internal fault by fetch_error.
-        FetchedError e = fetch_error();
-        if (!PyErr_GivenExceptionMatches(e.type.get(), PyExc_Exception) ||
-            PyErr_GivenExceptionMatches(e.type.get(), PyExc_MemoryError)) {
-            e.restore();
-            return false;
-        }
+        // of __len__ is dropped and the elements are read anyway.
+        if (!clear_ordinary_error()) return false;
     } else {
         out.reserve(static_cast<std::size_t>(std::min(size, MAX_RESERVE)));
     }

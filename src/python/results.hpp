@@ -19,7 +19,7 @@ PyObject* to_python(const Numeric<T>& outcome) {
     if (!outcome) {
         // A computation stopped by a signal handler's exception: it is set.
         if (is_stop(outcome.error())) return nullptr;
-        PyErr_SetString(PyExc_RuntimeError, outcome.error().message);
+        PyErr_SetString(PyExc_RuntimeError, outcome.error().message());
         return nullptr;
     }
     return to_python(*outcome);

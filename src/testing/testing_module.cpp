@@ -19,7 +19,7 @@ namespace {
 
 PyObject* value_or_raise(const Numeric<double>& r) {
     if (!r) {
-        PyErr_SetString(PyExc_RuntimeError, r.error().message);
+        PyErr_SetString(PyExc_RuntimeError, r.error().message());
         return nullptr;
     }
     return PyFloat_FromDouble(*r);
@@ -91,7 +91,7 @@ PyObject* ellippi_many(PyObject*, PyObject* args) {
     for (Py_ssize_t i = 0; i < n.size(); ++i) {
         const auto r = ellippi(n.data()[i], m.data()[i]);
         if (!r) {
-            PyErr_SetString(PyExc_RuntimeError, r.error().message);
+            PyErr_SetString(PyExc_RuntimeError, r.error().message());
             return nullptr;
         }
         out.data()[i] = *r;
