@@ -67,7 +67,7 @@ Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vecto
                                                                 double re, double rstar,
                                                                 StopPoll stop) {
     return _integrated_heyrovsky_magnification(l, re, rstar, LinearLawSource(),
-                                               RingMagnification{re, rstar}, stop);
+                                               RingMagnification(re, rstar), stop);
 }
 
 Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
@@ -81,7 +81,7 @@ Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
         return integrated_heyrovsky_by_quadrature(l, re, rstar, profile, flux_normalisation(profile),
                                                   stop);
     }
-    return _integrated_heyrovsky_magnification(l, re, rstar, source, RingMagnification{re, rstar},
+    return _integrated_heyrovsky_magnification(l, re, rstar, source, RingMagnification(re, rstar),
                                                stop);
 }
 

@@ -8,8 +8,11 @@ namespace {
 // Correctly rounded from exact or 60-digit values.
 #include "magnification/linear_law_moments.inc"
 #include "magnification/point_lens_series.inc"
+#include "magnification/even_from_chebyshev.inc"
 
 static_assert(SERIES_TERMS + 1 == EVEN_MOMENTS, "one even moment per series term");
+static_assert(CHEBYSHEV_MOMENTS == TableSource::CHEBYSHEV_MOMENTS, "moments for the even moments");
+static_assert(CHEBYSHEV_MOMENTS >= product_rule::MAX_POINTS, "moments for the product rules");
 
 // Beyond u = 2^14 the mean over the star exceeds 1 by less than 2.1 / u^4 < 2^-54
 // of a normalised profile (A(u) = 1 + 2 / u^4 + O(u^-6), and the finite-source
@@ -25,12 +28,12 @@ constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
 // A finer table's kinks are small, and its cuts would cost more than they save.
 constexpr int MAX_TABLE_CUTS = 16;
 
-// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 32, has
-// frequencies up to 34.  An n-point Gauss-Legendre rule errs on e^(i w theta)
+// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 34, has
+// frequencies up to 35.  An n-point Gauss-Legendre rule errs on e^(i w theta)
 // over a piece of half-width h by about (w h)^(2n) / (2n)!, below 2^-60 of the
 // piece for w h up to 0.03 (4 points), 0.12 (6 points) and 0.5 (8 points);
 // wider pieces are cut into pieces of 8 points.
-constexpr double CHEBYSHEV_FREQUENCY = 34.0;
+constexpr double CHEBYSHEV_FREQUENCY = 36.0;
 constexpr double GAUSS_4_REACH = 0.03;
 constexpr double GAUSS_6_REACH = 0.12;
 constexpr double GAUSS_8_REACH = 0.5;
@@ -97,40 +100,28 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
     for (std::size_t i = 0; i < n; ++i)
         if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
     regular_ = true;
-    // int_a^b (s r + c) r^(2k+1) dr over each segment clipped to [0, 1]; a
-    // one-point table is its value everywhere, the segment [0, 1] with s = 0.
-    double sums[EVEN_MOMENTS] = {};
-    const std::size_t segments = n == 1 ? 1 : n - 1;
-    for (std::size_t i = 0; i < segments; ++i) {
-        if (stop.stop_after()) {
-            stopped_ = true;
-            return;
-        }
-        double a = 0.0, b = 1.0, slope = 0.0, intercept = bf[0];
-        if (n > 1) {
-            a = std::max(bl[i], 0.0);
-            b = std::min(bl[i + 1], 1.0);
-            if (!(a < b)) continue;
-            slope = (bf[i + 1] - bf[i]) / (bl[i + 1] - bl[i]);
-            intercept = bf[i] - bl[i] * slope;
-        }
-        const double a2 = a * a, b2 = b * b;
-        double ap = a2, bp = b2;  // a^(2k+2), b^(2k+2)
-        for (int k = 0; k < EVEN_MOMENTS; ++k) {
-            const double p = 2 * k + 2;
-            sums[k] += slope * ((bp * b - ap * a) / (p + 1)) + intercept * ((bp - ap) / p);
-            ap *= a2;
-            bp *= b2;
-        }
+    if (!chebyshev_moments(stop)) {
+        stopped_ = true;
+        return;
     }
-    flux_ = TWO_PI * sums[0];
-    for (int k = 0; k < EVEN_MOMENTS; ++k) even_[k] = sums[k] / sums[0];
+    // Every moment from the Chebyshev ones, which are sums of positive
+    // quadrature terms for a positive profile: the flux
+    // 2 pi int_0^1 P r dr = 2 pi int_0^1 P mu dmu = pi (M_0 + M_1), and the even
+    // moments through the polynomials 2 mu (1 - mu^2)^k.  Formed directly from
+    // the segments, b^(2k+2) - a^(2k+2) of a short segment near the rim (and the
+    // slope and intercept of a steep one) would cancel to 1e-13 of the flux.
+    flux_ = PI * (chebyshev_[0] + chebyshev_[1]);
+    for (int k = 0; k < EVEN_MOMENTS; ++k) {
+        double sum = 0.0;
+        for (int j = 0; j < CHEBYSHEV_MOMENTS; ++j) sum += EVEN_FROM_CHEBYSHEV[k][j] * chebyshev_[j];
+        even_[k] = (PI * sum) / flux_;
+    }
 }
 
-bool TableSource::chebyshev_moments(StopPoll& stop) const {
+bool TableSource::chebyshev_moments(StopPoll& stop) {
     const std::size_t n = std::min(bl_.size(), bf_.size());
     const std::size_t segments = n == 1 ? 1 : n - 1;
-    double M[product_rule::MAX_POINTS] = {};
+    double M[CHEBYSHEV_MOMENTS] = {};
     for (std::size_t i = 0; i < segments; ++i) {
         if (stop.stop_after()) return false;
         double a = 0.0, b = 1.0, slope = 0.0, intercept = bf_[0];
@@ -159,7 +150,7 @@ bool TableSource::chebyshev_moments(StopPoll& stop) const {
                 const double f = (rule[q].w * hw) * ((slope * r + intercept) * r);
                 double t_prev = 1.0, t = x;
                 M[0] += f;
-                for (int j = 1; j < product_rule::MAX_POINTS; ++j) {
+                for (int j = 1; j < CHEBYSHEV_MOMENTS; ++j) {
                     M[j] += f * t;
                     const double t_next = 2.0 * x * t - t_prev;
                     t_prev = t;
@@ -168,15 +159,12 @@ bool TableSource::chebyshev_moments(StopPoll& stop) const {
             }
         }
     }
-    std::copy(M, M + product_rule::MAX_POINTS, chebyshev_);
+    std::copy(M, M + CHEBYSHEV_MOMENTS, chebyshev_);
     return true;
 }
 
 const double* TableSource::near_weights(int rule, StopPoll& stop) const {
-    if (!have_chebyshev_) {
-        if (!chebyshev_moments(stop)) return nullptr;
-        have_chebyshev_ = true;
-    }
+    (void)stop;
     if (!have_weights_[rule]) {
         product_rule::weights(rule, chebyshev_, weights_[rule]);
         const ChebyshevNode* node = product_rule::nodes(rule);

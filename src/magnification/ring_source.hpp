@@ -62,8 +62,9 @@ private:
 // of the whole profile, as the table's own reading decides it.
 class TableSource {
 public:
-    // Forms the flux and the even moments (time linear in the table's length);
-    // `stop` is asked now and then, and stopped() tells whether it said stop.
+    // Forms the table's Chebyshev moments in mu, and from them its flux and
+    // even moments (time linear in the table's length); `stop` is asked now
+    // and then, and stopped() tells whether it said stop.
     TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
                 const std::vector<double>& bf, StopPoll& stop);
     bool regular() const { return regular_; }
@@ -74,14 +75,16 @@ public:
     }
     double flux() const { return flux_; }
     const double* even_moments() const { return even_; }
-    // As LinearLawSource's; the Chebyshev moments are formed at the first call
-    // (time linear in the table's length); null when `stop` says stop then.
+    // As LinearLawSource's.
     const double* near_weights(int rule, StopPoll& stop) const;
     // The radii inside the star where a coarse table has kinks or ends.
     void add_cuts(SourceCuts& cuts) const;
 
+    // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
+    static constexpr int CHEBYSHEV_MOMENTS = 34;
+
 private:
-    bool chebyshev_moments(StopPoll& stop) const;
+    bool chebyshev_moments(StopPoll& stop);
 
     const PiecewiseLinear& profile_;
     const std::vector<double>& bl_;
@@ -90,8 +93,7 @@ private:
     bool stopped_ = false;
     double flux_ = 0.0;
     double even_[EVEN_MOMENTS] = {};
-    mutable bool have_chebyshev_ = false;
-    mutable double chebyshev_[product_rule::MAX_POINTS] = {};
+    double chebyshev_[CHEBYSHEV_MOMENTS] = {};
     mutable bool have_weights_[product_rule::SIZES] = {};
     mutable double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
 };

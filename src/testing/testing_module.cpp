@@ -250,7 +250,7 @@ PyObject* integrated_nodes(PyObject*, PyObject* args) {
     const std::vector<double> ls{l};
     if (std::string(family) == "ring") {
         _integrated_heyrovsky_magnification(ls, re, rstar, LinearLawSource(),
-                                            RecordingRing{&radii, RingMagnification{re, rstar}});
+                                            RecordingRing{&radii, RingMagnification(re, rstar)});
     } else if (std::string(family) == "disk") {
         const auto r = _integrated_witt_mao_magnification(ls, re, rstar, profile, LinearLimbDarkening::NORM);
         if (!r) return value_or_raise(r.error());
