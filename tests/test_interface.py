@@ -847,6 +847,59 @@ def test_iteration_order_wins_over_indexing(make):
         [0.5], 1.0, 1.0, [0.4, 0.2, 0.1], [1.0, 0.0, 0.0])
 
 
+# What the interpreter holds under the name "numpy" when a foreign type named
+# "numpy.ndarray" is converted, in a process that has not imported NumPy; the
+# module is never imported by the conversion.  An ordinary failure to find
+# NumPy's ndarray there only means that the sequence is iterated (no exception
+# is left pending, which would surface as SystemError); a MemoryError or a
+# request to stop ends the call.
+@pytest.mark.parametrize("numpy_module, raised", [
+    ("absent", None),
+    ("None", None),                  # an import of numpy refused through sys.modules
+    ("module without ndarray", None),
+    ("module whose ndarray is not a type", None),
+    ("module whose __getattr__ raises ValueError", None),
+    ("module whose __getattr__ raises MemoryError", "MemoryError"),
+    ("module whose __getattr__ raises KeyboardInterrupt", "KeyboardInterrupt"),
+], ids=lambda v: str(v))
+def test_a_foreign_numpy_ndarray_without_numpy(numpy_module, raised):
+    result = run_python(textwrap.dedent("""
+        import array, json, sys, types
+        import tarnivox
+
+        class ForeignNdarray(array.array):
+            pass
+        ForeignNdarray.__name__ = "numpy.ndarray"
+
+        kind = sys.argv[1]
+        if kind == "None":
+            sys.modules["numpy"] = None
+        elif kind != "absent":
+            fake = types.ModuleType("numpy")
+            if "not a type" in kind:
+                fake.ndarray = ForeignNdarray("d")
+            elif "raises" in kind:
+                error = {"ValueError": ValueError, "MemoryError": MemoryError,
+                         "KeyboardInterrupt": KeyboardInterrupt}[kind.split()[-1]]
+                def __getattr__(name):
+                    raise error(name)
+                fake.__getattr__ = __getattr__
+            sys.modules["numpy"] = fake
+        try:
+            out = tarnivox.witt_mao_magnification(ForeignNdarray("d", [0.5, 1.6]), 1.0, 0.5)
+            raised = None
+        except BaseException as e:
+            out, raised = None, type(e).__name__
+        numpy = sys.modules.get("numpy")
+        imported = isinstance(numpy, types.ModuleType) and "__file__" in vars(numpy)
+        print(json.dumps({"out": out, "raised": raised, "numpy imported": imported}))
+    """), numpy_module)
+    assert result["raised"] == raised
+    if raised is None:
+        assert result["out"] == witt_mao([0.5, 1.6], 1.0, 0.5)
+    assert not result["numpy imported"]
+
+
 @pytest.mark.parametrize("length", [
     0, 1, 2**20 + 1, 2**40, 2**62, sys.maxsize,
     -1,                      # ValueError from len()

@@ -188,12 +188,13 @@ PyTypeObject* numpy_ndarray_type(bool& failed) {
 // exporter must keep an exported buffer's memory where it is until the export
 // is released: NumPy refuses to resize an array while a buffer of it is out
 // (the export holds a reference, which resize's reference check sees), and
-// reshaping or restriding an array changes only its own description, not the
-// memory or the view's copy of shape and strides.  So a handler that tries to
-// shrink the array gets its own ValueError and the loop reads on safely; only
-// resize(..., refcheck=False), which NumPy documents as unsafe for exactly
-// this reason, could pull the memory away.  A handler may write into the
-// array, which changes values read later, never their number.
+// reshaping or restriding an array changes only its description, not its
+// memory; the loop takes the length and stride from the view before it first
+// polls.  So a handler that tries to shrink the array gets its own ValueError
+// and the loop reads on safely; only resize(..., refcheck=False), which NumPy
+// documents as unsafe for exactly this reason, could pull the memory away.  A
+// handler may write into the array, which changes values read later, never
+// their number.
 enum class ArrayRead { NotQualified, Read, Failed };  // Failed: a Python error is set
 
 ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
