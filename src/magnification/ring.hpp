@@ -86,9 +86,9 @@ double ring_family_at(double l, double rho, const Source& source, const Ring& ri
     }
     if (l >= PRODUCT_START) {
         const int rule = l < PRODUCT_24_START ? 2 : l < PRODUCT_16_START ? 1 : 0;
-        const double* W = source.near_weights(rule, stop);
+        const double* W = source.near_weights(rule);
         const int points = product_rule::SIZE[rule];
-        halted = W == nullptr || stop.stop_after(points);
+        halted = stop.stop_after(points);
         if (halted) return NAN;
         const ChebyshevNode* node = product_rule::nodes(rule);
         double sum = 0.0;

@@ -116,6 +116,7 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         for (int j = 0; j < CHEBYSHEV_MOMENTS; ++j) sum += EVEN_FROM_CHEBYSHEV[k][j] * chebyshev_[j];
         even_[k] = (PI * sum) / flux_;
     }
+    near_weights_from(chebyshev_, flux_, weights_);
 }
 
 bool TableSource::chebyshev_moments(StopPoll& stop) {
@@ -161,18 +162,6 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
     }
     std::copy(M, M + CHEBYSHEV_MOMENTS, chebyshev_);
     return true;
-}
-
-const double* TableSource::near_weights(int rule, StopPoll& stop) const {
-    (void)stop;
-    if (!have_weights_[rule]) {
-        product_rule::weights(rule, chebyshev_, weights_[rule]);
-        const ChebyshevNode* node = product_rule::nodes(rule);
-        for (int i = 0; i < product_rule::SIZE[rule]; ++i)
-            weights_[rule][i] = weights_[rule][i] * ((TWO_PI * node[i].mu) / flux_);
-        have_weights_[rule] = true;
-    }
-    return weights_[rule];
 }
 
 void TableSource::add_cuts(SourceCuts& cuts) const {

@@ -14,7 +14,8 @@
 //   product rule with the profile as its weight converges geometrically, and
 //   a tabulated profile's kinks cost nothing;
 // - on the star (l < 1.05): tanh-sinh pieces in theta, r = sin theta, split at
-//   the ring through the lens, where A_ring diverges logarithmically.
+//   the ring through the lens, where A_ring diverges logarithmically, and at
+//   the radii of a coarse table.
 #pragma once
 
 #include <cmath>
@@ -47,7 +48,7 @@ public:
     // Weights of the product rule `rule` (product_rule::SIZE), each with the
     // factor 2 pi mu_i / flux: the integral over the star divided by its flux
     // is sum_i weights[i] A_ring(l, r_i).
-    const double* near_weights(int rule, StopPoll&) const { return weights_[rule]; }
+    const double* near_weights(int rule) const { return weights_[rule]; }
     void add_cuts(SourceCuts&) const {}
     bool stopped() const { return false; }
 
@@ -76,7 +77,7 @@ public:
     double flux() const { return flux_; }
     const double* even_moments() const { return even_; }
     // As LinearLawSource's.
-    const double* near_weights(int rule, StopPoll& stop) const;
+    const double* near_weights(int rule) const { return weights_[rule]; }
     // The radii inside the star where a coarse table has kinks or ends.
     void add_cuts(SourceCuts& cuts) const;
 
@@ -94,8 +95,7 @@ private:
     double flux_ = 0.0;
     double even_[EVEN_MOMENTS] = {};
     double chebyshev_[CHEBYSHEV_MOMENTS] = {};
-    mutable bool have_weights_[product_rule::SIZES] = {};
-    mutable double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
+    double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
 };
 
 // The mean-value series of a star with even moments m (m[0] the ratio of the
