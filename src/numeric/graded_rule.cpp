@@ -1,0 +1,8 @@
+#include "numeric/graded_rule.hpp"
+
+namespace tarnivox::graded_rule {
+
+// Correctly rounded from 60-digit values.
+#include "numeric/graded_rule_nodes.inc"
+
+}  // namespace tarnivox::graded_rule

@@ -1,0 +1,183 @@
+"""Write the node tables of the graded rule for integrands with a logarithmic
+end point, src/numeric/graded_rule_nodes.inc:
+
+1. The Gaussian rule on [0, 1] for functions p(t) + q(t) log t, p and q
+   polynomials of degree below n: n nodes and n weights exact for the 2n
+   functions t^k and t^k log t, k < n (a Chebyshev system, so the rule exists
+   and is unique: J. Ma, V. Rokhlin and S. Wandzura, SIAM J. Sci. Comput. 17
+   (1996) 120).  It is found by continuation in alpha through the Muntz
+   systems {t^k, (t^(k+alpha) - t^k) / alpha}, k < n, whose limit at
+   alpha = 0 is the logarithmic one:
+   - alpha = 1/2: with t = u^2 the functions are all polynomials in u of
+     degree below 2n, and the rule is the n-point Gauss rule for the weight 2u
+     on [0, 1] (Stieltjes's procedure and Golub-Welsch), t_i = u_i^2;
+   - alpha from 1/2 down to 0 in small steps, each a Newton solve of the 2n
+     moment equations (exact moments, the polynomials in the shifted Legendre
+     basis) from the previous rule, damped to keep the nodes ordered in (0, 1)
+     and the weights positive.
+2. The n-point Gauss-Legendre rule on [0, 1].
+
+Every value is computed with mpmath at 60 digits, checked against the exact
+moments, and rounded once to double.
+
+Usage: python tools/generate_log_gauss_nodes.py   (writes the file)
+"""
+import os
+from fractions import Fraction
+from math import comb
+
+import mpmath as mp
+
+mp.mp.dps = 60
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+LOG_POINTS = 14
+LEGENDRE_POINTS = 10
+STEPS = 30
+
+
+def shifted_legendre(n):
+    """Coefficients of P_k(2t - 1) in powers of t, k < n, exactly."""
+    return [[Fraction((-1) ** (k + j) * comb(k, j) * comb(k + j, j)) for j in range(k + 1)] for k in range(n)]
+
+
+def mpf(c):
+    return mp.mpf(c.numerator) / c.denominator
+
+
+def system(n, alpha):
+    """The 2n basis functions with their derivatives, and their exact integrals."""
+    C = shifted_legendre(n)
+
+    def funcs(t):
+        values, slopes = [], []
+        if alpha == 0:
+            phi, dphi = mp.log(t), 1 / t
+        else:
+            phi, dphi = (t ** alpha - 1) / alpha, t ** (alpha - 1)
+        for c in C:
+            p = mp.fsum(mpf(cj) * t ** j for j, cj in enumerate(c))
+            dp = mp.fsum(j * mpf(cj) * t ** (j - 1) for j, cj in enumerate(c) if j > 0)
+            values += [p, p * phi]
+            slopes += [dp, dp * phi + p * dphi]
+        return values, slopes
+
+    moments = []
+    for c in C:
+        moments.append(mp.fsum(mpf(cj) / (j + 1) for j, cj in enumerate(c)))
+        moments.append(mp.fsum(-mpf(cj) / ((j + 1) * (j + 1 + alpha)) for j, cj in enumerate(c)))
+    return funcs, moments
+
+
+def newton(n, alpha, x, w):
+    funcs, moments = system(n, alpha)
+    for _ in range(100):
+        F = mp.matrix(2 * n, 1)
+        J = mp.matrix(2 * n, 2 * n)
+        vals = [funcs(xi) for xi in x]
+        for j in range(2 * n):
+            F[j] = mp.fsum(w[i] * vals[i][0][j] for i in range(n)) - moments[j]
+            for i in range(n):
+                J[j, i] = w[i] * vals[i][1][j]
+                J[j, n + i] = vals[i][0][j]
+        dz = mp.lu_solve(J, F)
+        lam = mp.mpf(1)
+        while True:
+            xn = [x[i] - lam * dz[i] for i in range(n)]
+            wn = [w[i] - lam * dz[n + i] for i in range(n)]
+            if (all(0 < a < 1 for a in xn) and all(xn[i] < xn[i + 1] for i in range(n - 1))
+                    and all(b > 0 for b in wn)):
+                break
+            lam /= 2
+        x, w = xn, wn
+        if max(abs(v) for v in dz) < mp.mpf(10) ** -40:  # 20 digits to spare
+            return x, w
+    raise RuntimeError("Newton did not converge")
+
+
+def gauss_weight_u(n):
+    """The n-point Gauss rule for the weight u on [0, 1], by Stieltjes's procedure on a
+    Gauss-Legendre discretisation exact for the degrees involved, then Golub-Welsch."""
+    raw = mp.calculus.quadrature.GaussLegendre(mp.mp).calc_nodes(7, mp.mp.prec)
+    nodes = [((x + 1) / 2, wt / 2) for x, wt in raw]
+    assert len(nodes) > 4 * n
+    a, b = [], []
+    p_prev = [mp.mpf(0)] * len(nodes)
+    p = [mp.mpf(1)] * len(nodes)
+    norm_prev = None
+    for _ in range(n):
+        norm = mp.fsum(wt * x * pv * pv for (x, wt), pv in zip(nodes, p))
+        ak = mp.fsum(wt * x * x * pv * pv for (x, wt), pv in zip(nodes, p)) / norm
+        bk = norm / norm_prev if norm_prev else mp.mpf(0)
+        a.append(ak)
+        b.append(bk)
+        p_next = [(x - ak) * pv - bk * pp for (x, wt), pv, pp in zip(nodes, p, p_prev)]
+        p_prev, p, norm_prev = p, p_next, norm
+    T = mp.matrix(n, n)
+    for i in range(n):
+        T[i, i] = a[i]
+        if i:
+            T[i, i - 1] = T[i - 1, i] = mp.sqrt(b[i])
+    E, Q = mp.eigsy(T)
+    return sorted((E[i], Q[0, i] ** 2 / 2) for i in range(n))   # int_0^1 u du = 1/2
+
+
+def log_gauss(n):
+    pairs = gauss_weight_u(n)
+    x = [u * u for u, wt in pairs]
+    w = [2 * wt for u, wt in pairs]
+    half = mp.mpf(1) / 2
+    x, w = newton(n, half, x, w)
+    for k in range(1, STEPS + 1):
+        x, w = newton(n, half * (1 - mp.mpf(k) / STEPS), x, w)
+    # the limit alpha = 0 is the last step; check it against the exact moments
+    for k in range(n):
+        assert abs(mp.fsum(wi * xi ** k for xi, wi in zip(x, w)) - mp.mpf(1) / (k + 1)) < mp.mpf(10) ** -50
+        assert abs(mp.fsum(wi * xi ** k * mp.log(xi) for xi, wi in zip(x, w)) + mp.mpf(1) / (k + 1) ** 2) < mp.mpf(10) ** -50
+    return x, w
+
+
+def gauss_legendre(n):
+    raw = mp.calculus.quadrature.GaussLegendre(mp.mp)
+    # nodes of P_n by Newton from Chebyshev guesses
+    x = []
+    for i in range(n):
+        t = mp.cos(mp.pi * (i + mp.mpf(3) / 4) / (n + mp.mpf(1) / 2))
+        for _ in range(100):
+            step = mp.legendre(n, t) / mp.diff(lambda s: mp.legendre(n, s), t)
+            t -= step
+            if abs(step) < mp.mpf(10) ** -55:
+                break
+        x.append(t)
+    del raw
+    out = []
+    for t in sorted(x):
+        dp = mp.diff(lambda s: mp.legendre(n, s), t)
+        out.append(((1 + t) / 2, 1 / ((1 - t * t) * dp * dp)))   # on [0, 1]
+    for k in range(2 * n):
+        assert abs(mp.fsum(wt * t ** k for t, wt in out) - mp.mpf(1) / (k + 1)) < mp.mpf(10) ** -50
+    return out
+
+
+def d(x):
+    """The double nearest to x, written with the digits that round-trip."""
+    return repr(float(mp.mpf(x)))
+
+
+def main():
+    x, w = log_gauss(LOG_POINTS)
+    lines = ["// Generated by tools/generate_log_gauss_nodes.py; do not edit.",
+             f"// The {LOG_POINTS}-point Gaussian rule on [0, 1] exact for p(t) + q(t) log t,",
+             f"// p and q of degree below {LOG_POINTS}: entries {{x, w}} in increasing x.",
+             "const GaussNode LOG_GAUSS[LOG_POINTS] = {"]
+    lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in zip(x, w)]
+    lines.append("};")
+    lines.append(f"// The {LEGENDRE_POINTS}-point Gauss-Legendre rule on [0, 1]: entries {{x, w}}.")
+    lines.append("const GaussNode LEGENDRE[LEGENDRE_POINTS] = {")
+    lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(LEGENDRE_POINTS)]
+    lines.append("};")
+    with open(os.path.join(ROOT, "src/numeric/graded_rule_nodes.inc"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
