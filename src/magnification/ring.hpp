@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <complex>
 #include <vector>
 
 #include "magnification/profile.hpp"
@@ -12,6 +13,7 @@
 #include "magnification/source_integral.hpp"
 #include "numeric/carlson.hpp"
 #include "numeric/constants.hpp"
+#include "numeric/graded_rule.hpp"
 #include "numeric/numeric_result.hpp"
 #include "numeric/product_rule.hpp"
 #include "numeric/stop_poll.hpp"
@@ -33,11 +35,11 @@ inline constexpr double SERIES_START = 3.0;     // l >= 3: the mean-value series
 inline constexpr double PRODUCT_START = 1.05;   // 1.05 <= l < 3: product rules in mu
 inline constexpr double PRODUCT_24_START = 1.2;  // 24 points from here, 32 below
 inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
-// Tanh-sinh levels with the lens on the star and just off its rim: step 1/16
-// in t, 97 samples a piece, for 1e-13; step 1/8 leaves 1e-10 for a lens near
-// the centre of a large star.
-inline constexpr int INSIDE_LEVELS = 5;
-inline constexpr int RIM_LEVELS = 5;
+// With the lens on the star, a fine table's kinks inside the pieces limit any
+// rule to about its own tabulation error; the tanh-sinh rule of step 1/16 in
+// t (97 samples a piece), whose samples are dense everywhere, keeps their
+// error five times below that of the graded rule's.
+inline constexpr int KINKED_LEVELS = 5;
 
 // The ring magnification as the ring family's integrand evaluates it: the
 // closed form through Carlson's integrals (DLMF 19.25.1-2),
@@ -69,6 +71,32 @@ struct RingMagnification {
     }
 };
 
+// Where the integrand over the star, in theta (r = sin theta), is singular
+// for a lens at l < PRODUCT_START (stellar radii), q = re / rstar: where r is
+// one of +-l (the ring through the lens and its mirror image, a logarithm)
+// or +-l +- 2iq (where D = 4 q^2 + g^2 or 4 q^2 + s^2 vanishes), that is at
+// theta = +-asin(l), pi - asin(l), and, with z = asin(l + 2iq), at +-z,
+// pi - z and their conjugates; for l > 1, asin(l) = pi/2 + i acosh l.
+// sin is entire, so nothing else is singular within pi/2 of [0, pi/2].
+struct OnStarSingularities {
+    std::complex<double> lens, z;
+    OnStarSingularities(double l, double q)
+        : lens(l <= 1.0 ? std::complex<double>(std::asin(l), 0.0)
+                        : std::complex<double>(HALF_PI, std::acosh(l))),
+          z(std::asin(std::complex<double>(l, 2.0 * q))) {}
+    // The distance from theta = e, on [0, pi/2], to the nearest of them that
+    // is not e itself (NaN if none is known, as for a NaN q).
+    double distance(double e) const {
+        const std::complex<double> at[6] = {lens, -lens, PI - lens, z, -z, PI - z};
+        double d = NAN;
+        for (const auto& s : at) {
+            const double dist = std::abs(s - e);
+            if (dist > 0) d = std::fmin(d, dist);
+        }
+        return d;
+    }
+};
+
 // The magnification of the star `source` for a lens at l (stellar radii),
 // rho = rstar / re, with `ring`(l, r) the ring magnification, divided by the
 // star's flux.  A NaN or negative l, or a NaN rho, gives NaN; an infinite l
@@ -97,24 +125,35 @@ double ring_family_at(double l, double rho, const Source& source, const Ring& ri
     }
     // On the star: in theta (r = sin theta, r dr = sin theta cos theta dtheta),
     // which keeps the profile's sqrt(1 - r^2) smooth at the rim, cut at the
-    // ring through the lens and at a coarse table's radii.
+    // ring through the lens and at a coarse table's radii.  Each piece takes
+    // the graded rule from its end nearest the ring through the lens, where
+    // A_ring diverges like log|r - l|; for l > 1 that ring is the complex
+    // theta = pi/2 + i acosh l, and the rule grades towards the rim.  A fine
+    // table, with kinks inside the pieces, takes the tanh-sinh rule.
     SourceCuts cuts;
     cuts.add(l);
-    source.add_cuts(cuts);
+    const bool smooth = source.add_cuts(cuts);
     cuts.sort();
-    const int levels = l < 1.0 ? INSIDE_LEVELS : RIM_LEVELS;
+    const OnStarSingularities near(l, 1.0 / rho);  // q = 1 / rho
     auto G = [&](double theta) {
         const double r = std::sin(theta);
         const double mu = std::cos(theta);
         return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
     };
+    const double lens = l < 1.0 ? std::asin(l) : HALF_PI;
     double a = 0.0, sum = 0.0;
     int samples = 0;
     for (int i = 0; i <= cuts.count; ++i) {
         const double b = i < cuts.count ? std::asin(cuts.r[i]) : HALF_PI;
         if (!(a < b)) continue;
-        sum += integrate_levels(G, a, b, levels);
-        samples += 3 << levels;
+        const bool from_b = std::fabs(b - lens) < std::fabs(a - lens);
+        const double e = from_b ? b : a;
+        if (smooth) {
+            sum += integrate_graded(G, e, from_b ? a : b, near.distance(e), samples);
+        } else {
+            sum += integrate_levels(G, a, b, KINKED_LEVELS);
+            samples += 3 << KINKED_LEVELS;
+        }
         a = b;
     }
     halted = stop.stop_after(samples);

@@ -164,7 +164,7 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
     return true;
 }
 
-void TableSource::add_cuts(SourceCuts& cuts) const {
+bool TableSource::add_cuts(SourceCuts& cuts) const {
     const std::size_t n = std::min(bl_.size(), bf_.size());
     int inside = 0;
     for (std::size_t i = 0; i < n; ++i) inside += (0 < bl_[i] && bl_[i] < 1);
@@ -174,9 +174,10 @@ void TableSource::add_cuts(SourceCuts& cuts) const {
             cuts.add(bl_[0]);
             cuts.add(bl_[n - 1]);
         }
-        return;
+        return false;
     }
     for (std::size_t i = 0; i < n && n > 1; ++i) cuts.add(bl_[i]);
+    return true;
 }
 
 }  // namespace tarnivox

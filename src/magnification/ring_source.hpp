@@ -13,9 +13,10 @@
 //   through the lens sits at mu = +-i sqrt(l^2 - 1), off the interval), so a
 //   product rule with the profile as its weight converges geometrically, and
 //   a tabulated profile's kinks cost nothing;
-// - on the star (l < 1.05): tanh-sinh pieces in theta, r = sin theta, split at
-//   the ring through the lens, where A_ring diverges logarithmically, and at
-//   the radii of a coarse table.
+// - on the star (l < 1.05): pieces in theta, r = sin theta, split at the ring
+//   through the lens, where A_ring diverges logarithmically, and at the radii
+//   of a coarse table, each by a graded Gaussian rule (graded_rule.hpp) whose
+//   first layer is exact for p + q log|r - l|.
 #pragma once
 
 #include <cmath>
@@ -49,7 +50,8 @@ public:
     // factor 2 pi mu_i / flux: the integral over the star divided by its flux
     // is sum_i weights[i] A_ring(l, r_i).
     const double* near_weights(int rule) const { return weights_[rule]; }
-    void add_cuts(SourceCuts&) const {}
+    // No kinks: every piece between the cuts is smooth.
+    bool add_cuts(SourceCuts&) const { return true; }
     bool stopped() const { return false; }
 
 private:
@@ -78,8 +80,10 @@ public:
     const double* even_moments() const { return even_; }
     // As LinearLawSource's.
     const double* near_weights(int rule) const { return weights_[rule]; }
-    // The radii inside the star where a coarse table has kinks or ends.
-    void add_cuts(SourceCuts& cuts) const;
+    // The radii inside the star where a coarse table has kinks or ends; true
+    // when these are all its kinks there, false for a fine table, cut only
+    // where it starts and ends.
+    bool add_cuts(SourceCuts& cuts) const;
 
     // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
     static constexpr int CHEBYSHEV_MOMENTS = 34;
