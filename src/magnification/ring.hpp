@@ -84,7 +84,6 @@ struct OnStarSingularities {
         : lens(l <= 1.0 ? std::complex<double>(std::asin(l), 0.0)
                         : std::complex<double>(HALF_PI, std::acosh(l))),
           z(std::asin(std::complex<double>(l, 2.0 * q))) {}
-    bool beyond_rim() const { return lens.imag() != 0; }
     // The distance from theta = e, on [0, pi/2], to the nearest of them that
     // is not e itself (NaN if none is known, as for a NaN q).
     double distance(double e) const {

@@ -6,21 +6,21 @@
 // The piece is cut into layers that grow geometrically away from e:
 //   [0, h0], [h0, R h0], [R h0, R^2 h0], ...,  h0 = min(d, length),
 // up to the other end, which cuts the last one short.  (Merging a short
-// remainder into the layer before it saves about one layer in thirty but
-// lets that layer's ratio reach 3.4, and its error 1e-11 just outside the
-// rim.)  The first layer takes the Gaussian rule for
+// remainder into the layer before it saves about 4 % of the samples but lets
+// that layer's ratio reach 3.4, and cost the ring family 1e-11 just outside
+// the star's rim.)  The first layer takes the Gaussian rule for
 // p(t) + q(t) log t (J. Ma, V. Rokhlin and S. Wandzura, SIAM J. Sci. Comput.
-// 17 (1996) 120), exact for p and q of degree below its 14 points: on [0, h0]
-// the log h0 that scaling adds to log t is a polynomial term.  Every later
-// layer [a, R a] sees the singularity at e at distance a from its near end
-// and takes 10-point Gauss-Legendre, whose error on a function analytic
+// 17 (1996) 120), exact for p and q of degree below its 14 points: on
+// [0, h0] the log h0 that scaling adds to log t is a polynomial term.  Every
+// later layer [a, R a] sees the singularity at e at distance a from its near
+// end and takes 10-point Gauss-Legendre, whose error on a function analytic
 // inside the ellipse with foci at the layer's ends through e falls like
 // rho^(-20), rho the sum of that ellipse's half-axes over the layer's
-// half-width: 4.4 for R = 2.5 (1e-13).  A singularity at distance d from e is seen by
-// the first layer at no less than its length and by the layers after it
-// at no less than their distance from e; so the error stays near that of the
-// smooth case however close the singularities come to e, at the cost of
-// log_R(length / d) layers.
+// half-width: 4.4 for R = 2.5 (1e-13).  A singularity at distance d from e
+// is seen by the first layer at no less than its length and by the layers
+// after it at no less than their distance from e; so the error stays near
+// that of the smooth case however close the singularities come to e, at the
+// cost of log_R(length / d) layers.
 #pragma once
 
 #include <cmath>
