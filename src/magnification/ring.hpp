@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cmath>
-#include <complex>
 #include <vector>
 
 #include "magnification/profile.hpp"
@@ -79,18 +78,35 @@ struct RingMagnification {
 // pi - z and their conjugates; for l > 1, asin(l) = pi/2 + i acosh l.
 // sin is entire, so nothing else is singular within pi/2 of [0, pi/2].
 struct OnStarSingularities {
-    std::complex<double> lens, z;
-    OnStarSingularities(double l, double q)
-        : lens(l <= 1.0 ? std::complex<double>(std::asin(l), 0.0)
-                        : std::complex<double>(HALF_PI, std::acosh(l))),
-          z(std::asin(std::complex<double>(l, 2.0 * q))) {}
+    // Each as theta = re + i im.  Written with the real functions of the C
+    // library (asin, acosh, hypot), not <complex>, whose implementations
+    // differ between standard libraries in the last bits and would move the
+    // layers, and so the results, from one build to another.
+    double lens_re, lens_im, z_re, z_im;
+    OnStarSingularities(double l, double q) {
+        if (l <= 1.0) {
+            lens_re = std::asin(l);
+            lens_im = 0.0;
+        } else {
+            lens_re = HALF_PI;
+            lens_im = std::acosh(l);
+        }
+        // asin(x + i y), x, y >= 0: asin(x / alpha) + i acosh(alpha) with
+        // alpha = (|z + 1| + |z - 1|) / 2 (Hull, Fairgrieve & Tang, ACM TOMS
+        // 23 (1997) 299).
+        const double x = l, y = 2.0 * q;
+        const double alpha = 0.5 * (std::hypot(x + 1.0, y) + std::hypot(x - 1.0, y));
+        z_re = std::asin(std::fmin(x / alpha, 1.0));
+        z_im = std::acosh(std::fmax(alpha, 1.0));
+    }
     // The distance from theta = e, on [0, pi/2], to the nearest of them that
     // is not e itself (NaN if none is known, as for a NaN q).
     double distance(double e) const {
-        const std::complex<double> at[6] = {lens, -lens, PI - lens, z, -z, PI - z};
+        const double at[6][2] = {{lens_re, lens_im}, {-lens_re, lens_im}, {PI - lens_re, lens_im},
+                                 {z_re, z_im},       {-z_re, z_im},       {PI - z_re, z_im}};
         double d = NAN;
         for (const auto& s : at) {
-            const double dist = std::abs(s - e);
+            const double dist = std::hypot(s[0] - e, s[1]);
             if (dist > 0) d = std::fmin(d, dist);
         }
         return d;
