@@ -369,10 +369,10 @@ def run(quick: bool = False, before: Path | None = None, after: Path | None = No
     if before is None or after is None:
         import importlib.util
 
-        spec = importlib.util.find_spec("tarnivox")
-        if spec is None or spec.origin is None:
+        found = importlib.util.find_spec("tarnivox")
+        if found is None or found.origin is None:
             raise RuntimeError("tarnivox not found: pass --before and --after build directories")
-        default = Path(spec.origin).resolve().parent
+        default = Path(found.origin).resolve().parent
         before, after = before or default, after or default
     workers = {"before": Worker(Path(before)), "after": Worker(Path(after))}
     try:
