@@ -156,7 +156,7 @@ double ring_family_at(double l, double rho, const Source& source, const Ring& ri
         const double mu = std::cos(theta);
         return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
     };
-    const double lens = l < 1.0 ? std::asin(l) : HALF_PI;
+    const double lens = near.lens_re;  // asin(l), or pi/2 for l >= 1
     double a = 0.0, sum = 0.0;
     int samples = 0;
     for (int i = 0; i <= cuts.count; ++i) {

@@ -86,8 +86,15 @@ double far_field_series(double u, double x, const double* m) {
     return (m[0] * (s + 2.0) + sum / s4) / (u * w);
 }
 
-LinearLawSource::LinearLawSource() {
-    near_weights_from(LINEAR_LAW_CHEBYSHEV_MOMENTS, flux(), weights_);
+const double* LinearLawSource::near_weights(int rule) const {
+    // A function-local static: formed once, at first use, safely when two
+    // threads reach it at once, and read-only afterwards.
+    struct Weights {
+        double w[product_rule::SIZES][product_rule::MAX_POINTS];
+        Weights() { near_weights_from(LINEAR_LAW_CHEBYSHEV_MOMENTS, 0.8 * PI, w); }
+    };
+    static const Weights weights;
+    return weights.w[rule];
 }
 
 const double* LinearLawSource::even_moments() const { return LINEAR_LAW_EVEN_MOMENTS; }

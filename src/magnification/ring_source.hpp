@@ -37,7 +37,6 @@ inline constexpr int EVEN_MOMENTS = 17;  // <r^0> .. <r^32>
 // The built-in law I = 1 - 0.6 (1 - mu), mu = sqrt(1 - r^2).
 class LinearLawSource {
 public:
-    LinearLawSource();
     // I at r = sin theta, mu = cos theta.
     double brightness(double r, double mu) const {
         (void)r;
@@ -49,13 +48,11 @@ public:
     // Weights of the product rule `rule` (product_rule::SIZE), each with the
     // factor 2 pi mu_i / flux: the integral over the star divided by its flux
     // is sum_i weights[i] A_ring(l, r_i).
-    const double* near_weights(int rule) const { return weights_[rule]; }
+    // They are the same for every call, and made once per process.
+    const double* near_weights(int rule) const;
     // No kinks: every piece between the cuts is smooth.
     bool add_cuts(SourceCuts&) const { return true; }
     bool stopped() const { return false; }
-
-private:
-    double weights_[product_rule::SIZES][product_rule::MAX_POINTS];
 };
 
 // A tabulated profile bl -> bf, read as interp reads it: linear between the
