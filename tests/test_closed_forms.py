@@ -12,6 +12,7 @@ import pathlib
 
 import pytest
 
+import _tarnivox_testing as T
 import tarnivox
 from _support import laplacians_of_point, point, rel
 
@@ -242,6 +243,22 @@ def test_disk_results_in_input_order_with_repeats():
 # ---------------------------------------------------------------- discrete sums
 
 # (l, q) points of the reference grid for which every radius below has a value
+def test_ring_family_integrand_exact_to_rounding_up_to_the_ring_line():
+    """The integrated ring family evaluates its rings through one AGM for K and Pi, with
+    1 - m and 1 - n formed without cancellation: exact to rounding on every reference
+    row, |l - r| down to 1e-9 l included, where the closed form above needs its
+    expansion."""
+    errs = []
+    for k, l, r, re, rs, ref in RING:
+        if ref == 0 or not math.isfinite(ref):
+            continue
+        got = T.ring_integrand(l, r, re, rs)
+        errs.append((rel(got, ref), (k, l, r, re, rs), got, ref))
+    err, pt, got, ref = max(errs, key=lambda e: e[0])
+    print(f"ring family's integrand: {len(errs)} points, worst {err:.3g} relative at {pt}")
+    assert err <= 16 * EPS, f"worst at {pt}: got {got!r}, exact {ref!r}"
+
+
 DISCRETE_RADII = [1e-3, 0.1, 0.3, 0.5, 0.99, 1.0]
 DISCRETE_WEIGHTS = [0.5, 3.0, 1.0, 0.25, 2.0, 7.0]
 

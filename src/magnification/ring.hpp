@@ -10,7 +10,6 @@
 #include "magnification/profile.hpp"
 #include "magnification/ring_source.hpp"
 #include "magnification/source_integral.hpp"
-#include "numeric/carlson.hpp"
 #include "numeric/constants.hpp"
 #include "numeric/graded_rule.hpp"
 #include "numeric/numeric_result.hpp"
@@ -40,16 +39,36 @@ inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
 // error five times below that of the graded rule's.
 inline constexpr int KINKED_LEVELS = 5;
 
-// The ring magnification as the ring family's integrand evaluates it: the
-// closed form through Carlson's integrals (DLMF 19.25.1-2),
-//   K(m) = R_F(0, 1 - m, 1),  Pi(n, m) = K(m) + (n/3) R_J(0, 1 - m, 1, 1 - n),
-// with 1 - m and 1 - n formed without cancellation:
-//   1 - m = g^2 (4 q^2 + s^2) / (s^2 (4 q^2 + g^2)),  1 - n = g^2 / s^2,
-// s = l + r, g = l - r.  Near the ring through the lens (g -> 0) both go to 0
-// like g^2, and the closed form stays exact to rounding where 1 - m formed as
-// one minus m would lose every digit; so no expansion about the lens is
-// needed.  A failing kernel (the ring through the lens itself, g = 0) gives NaN.
+// The ring magnification as the ring family's integrand evaluates it, from
+// the complete integrals K(m) and Pi(n, m) of the closed form, both through
+// one arithmetic-geometric mean.  With k' = sqrt(1 - m), p0 = sqrt(1 - n),
+//   K(m) = pi / (2 M),  M = AGM(1, k')                           (DLMF 19.8.5)
+//   Pi(n, m) = pi / (4 M) (2 + n / (1 - n) S),  S = sum_j Q_j     (DLMF 19.8.6)
+// where a_j, g_j are the AGM's means and p_{j+1} = (p_j^2 + a_j g_j) / (2 p_j),
+// e_j = (p_j^2 - a_j g_j) / (p_j^2 + a_j g_j), Q_0 = 1, Q_{j+1} = Q_j e_j / 2
+// (DLMF 19.8.7).  With s = l + r, g = l - r, D = 4 q^2 + g^2 and
+// n / (1 - n) = 4 l r / g^2,
+//   2 q^2 K + g^2 Pi = pi / (4 M) (4 q^2 + 2 g^2 + 4 l r S),
+//   A = (2 q^2 + g^2 + 2 l r S) / (s sqrt(D) M),
+// with k' = |g| sqrt(4 q^2 + s^2) / (s sqrt(D)) and p0 = |g| / s formed
+// without cancellation: near the ring through the lens (g -> 0) both go to 0
+// like g, and the value stays exact to rounding where 1 - m formed as one
+// minus m would lose every digit.
+//
+// There p0^2 is far below k', so e_0 is near -1 and p_1 far above M; p_j then
+// halves down to M with e_j near 1, and the terms 1, -1/2, -1/4, ... of S
+// cancel down to S ~ 2^-j.  So S is summed in the form
+//   S = (1 + e_0) - e_0 U,  U = sum_{j>=1} R_j (1 - e_j) / 2,
+//   R_1 = 1, R_{j+1} = R_j e_j / 2,
+// (U = 1 - (sum_{j>=1} R_j) / 2), whose terms are all positive while e_j > 0,
+// with 1 + e_0 and (1 - e_j) / 2 from their own quotients.  Only +, -, *, /
+// and sqrt: the same bits on every correctly rounded platform.  A ring
+// through the lens itself (g = 0), or a NaN, gives NaN.
 struct RingMagnification {
+    // The AGM and the sum converge quadratically once p_j is near M; before
+    // that p_j halves from at most about 1 / (2 p0): 16 steps at g ~ 1e-12.
+    static constexpr int MAX_STEPS = 64;
+    static constexpr double TOLERANCE = 5.995204332975846e-16;  // 2.7 eps
     double q, q2;  // re / rstar and its square
     RingMagnification(double re, double rstar) : q(re / rstar), q2(q * q) {}
     double operator()(double l, double r) const {
@@ -58,15 +77,33 @@ struct RingMagnification {
         const double g2 = g * g;
         const double D = q2 * 4 + g2;
         const double s2 = s * s;
-        const double m1 = (g2 * (q2 * 4 + s2)) / (s2 * D);
-        const double n = ((l * 4) * r) / s2;
-        const double n1 = g2 / s2;
-        const auto K = elliprf(0, m1, 1);
-        if (!K) return NAN;
-        const auto J = elliprj(0, m1, 1, n1);
-        if (!J) return NAN;
-        const double P = *K + n * *J / 3;
-        return ((((q2 + q2) * *K) + g2 * P) * (4 / (s * std::sqrt(D)))) / TWO_PI;
+        double gm = std::sqrt((g2 * (q2 * 4 + s2)) / (s2 * D));  // k'
+        double p = std::fabs(g) / s;                             // p0
+        if (!(gm > 0)) return NAN;
+        double a = 1.0;
+        double ag = a * gm;
+        double p2 = p * p;
+        double d = p2 + ag;
+        const double e0 = (p2 - ag) / d;
+        const double one_plus_e0 = (p2 + p2) / d;
+        double R = 1.0, U = 0.0;
+        for (int step = 1;; ++step) {
+            if (step == MAX_STEPS) return NAN;
+            p = d / (p + p);
+            const double root = std::sqrt(ag);
+            a = (a + gm) / 2;
+            gm = root;
+            ag = a * gm;
+            p2 = p * p;
+            d = p2 + ag;
+            const double e = (p2 - ag) / d;
+            U += R * (ag / d);  // R (1 - e) / 2
+            R = (R * e) / 2;
+            if (std::fabs(a - gm) < TOLERANCE * a && std::fabs(R) < TOLERANCE * U) break;
+        }
+        const double S = one_plus_e0 - e0 * U;
+        const double M = (a + gm) / 2;
+        return (((q2 + q2) + g2) + ((l + l) * r) * S) / ((s * std::sqrt(D)) * M);
     }
 };
 

@@ -277,6 +277,14 @@ PyObject* ring_at(PyObject*, PyObject* args) {
     return PyFloat_FromDouble(sum);
 }
 
+// ring_integrand(l, r, re, rstar) -> the ring magnification as the ring
+// family's integrand evaluates it (NaN where it has no value).
+PyObject* ring_integrand(PyObject*, PyObject* args) {
+    double l, r, re, rstar;
+    if (!PyArg_ParseTuple(args, "dddd", &l, &r, &re, &rstar)) return nullptr;
+    return PyFloat_FromDouble(RingMagnification(re, rstar)(l, r));
+}
+
 // disk_at(l, radii, re, rstar) -> sum of the finite concentric-disk
 // magnifications that the disk family's integrand evaluates at each radius
 // (r, r + h and r - h; none at a negative radius): the disk evaluations of an
@@ -303,6 +311,7 @@ PyObject* disk_at(PyObject*, PyObject* args) {
 PyMethodDef METHODS[] = {
     {"integrated_nodes", integrated_nodes, METH_VARARGS, "integrated_nodes(family, l, re, rstar) -> node radii"},
     {"ring_at", ring_at, METH_VARARGS, "ring_at(l, radii, re, rstar) -> sum of ring magnifications"},
+    {"ring_integrand", ring_integrand, METH_VARARGS, "ring_integrand(l, r, re, rstar) -> the ring family's ring magnification"},
     {"disk_at", disk_at, METH_VARARGS, "disk_at(l, radii, re, rstar) -> sum of the disk magnifications of the integrand at each radius"},
     {"concentric_disk", kernel2<concentric_disk_numeric>, METH_VARARGS, "concentric_disk(u, a): uniform disk of radius a at distance u"},
     {"elliprf", kernel3<elliprf>, METH_VARARGS, "R_F(x, y, z)"},
