@@ -16,6 +16,12 @@ end point, src/numeric/graded_rule_nodes.inc:
      basis) from the previous rule, damped to keep the nodes ordered in (0, 1)
      and the weights positive.
 2. The n-point Gauss-Legendre rule on [0, 1].
+3. For a weight with kinks inside a Gauss-Legendre layer: with p the
+   polynomial of degree below n through the layer's samples g_i at the nodes
+   y_i in [-1, 1], the coefficients of y^m in
+     R(y) = integral_y^1 (s - y) p(s) ds = sum_i g_i R_i(y),
+   one row per power m (degree n + 1), one column per node: the integral of
+   p against the ramp (s - y)_+ that a kink at y adds to the weight.
 
 Every value is computed with mpmath at 60 digits, checked against the exact
 moments, and rounded once to double.
@@ -147,6 +153,31 @@ def gauss_legendre(n):
     return out
 
 
+def ramp_rows(n):
+    """R_i(y) = integral_y^1 (s - y) l_i(s) ds for the Lagrange basis l_i of the n-point
+    Gauss-Legendre nodes on [-1, 1]: with l_i = sum_p c_ip s^p,
+      R_i(y) = sum_p c_ip (1 / (p + 2) - y / (p + 1) + y^(p + 2) / ((p + 1) (p + 2))).
+    Checked against direct quadrature of a sample polynomial."""
+    y = sorted(2 * t - 1 for t, wt in gauss_legendre(n))
+    inverse = mp.inverse(mp.matrix([[yi ** p for p in range(n)] for yi in y]))
+    rows = [[mp.mpf(0)] * n for _ in range(n + 2)]
+    for i in range(n):
+        c = [inverse[p, i] for p in range(n)]
+        rows[0][i] = mp.fsum(c[p] / (p + 2) for p in range(n))
+        rows[1][i] = -mp.fsum(c[p] / (p + 1) for p in range(n))
+        for p in range(n):
+            rows[p + 2][i] = c[p] / ((p + 1) * (p + 2))
+    probe = lambda s: mp.exp(s / 3) * mp.cos(s)  # noqa: E731  only its interpolant matters
+    g = [probe(yi) for yi in y]
+    interpolant = lambda s: mp.fsum(  # noqa: E731
+        g[i] * mp.fprod((s - y[j]) / (y[i] - y[j]) for j in range(n) if j != i) for i in range(n))
+    for x in (mp.mpf(-1), mp.mpf("-0.3"), mp.mpf("0.55"), mp.mpf("0.999")):
+        direct = mp.quad(lambda s: (s - x) * interpolant(s), [x, 1])
+        series = mp.fsum(mp.fsum(rows[m][i] * g[i] for i in range(n)) * x ** m for m in range(n + 2))
+        assert abs(direct - series) < mp.mpf(10) ** -45
+    return rows
+
+
 def d(x):
     """The double nearest to x, written with the digits that round-trip."""
     return repr(float(mp.mpf(x)))
@@ -163,6 +194,13 @@ def main():
     lines.append(f"// The {LEGENDRE_POINTS}-point Gauss-Legendre rule on [0, 1]: entries {{x, w}}.")
     lines.append("const GaussNode LEGENDRE[LEGENDRE_POINTS] = {")
     lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(LEGENDRE_POINTS)]
+    lines.append("};")
+    lines.append(f"// Row m: the coefficients of y^m, m <= {LEGENDRE_POINTS + 1}, in the integral from y to 1 of")
+    lines.append("// (s - y) times the interpolant of the layer's samples at the nodes above,")
+    lines.append("// mapped to [-1, 1]; column i: the weight of sample i.")
+    lines.append("const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS] = {")
+    for row in ramp_rows(LEGENDRE_POINTS):
+        lines.append("    {" + ", ".join(d(v) for v in row) + "},")
     lines.append("};")
     with open(os.path.join(ROOT, "src/numeric/graded_rule_nodes.inc"), "w") as f:
         f.write("\n".join(lines) + "\n")

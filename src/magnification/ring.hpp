@@ -15,7 +15,6 @@
 #include "numeric/numeric_result.hpp"
 #include "numeric/product_rule.hpp"
 #include "numeric/stop_poll.hpp"
-#include "numeric/tanh_sinh.hpp"
 
 namespace tarnivox {
 
@@ -33,11 +32,6 @@ inline constexpr double SERIES_START = 3.0;     // l >= 3: the mean-value series
 inline constexpr double PRODUCT_START = 1.05;   // 1.05 <= l < 3: product rules in mu
 inline constexpr double PRODUCT_24_START = 1.2;  // 24 points from here, 32 below
 inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
-// With the lens on the star, a fine table's kinks inside the pieces limit any
-// rule to about its own tabulation error; the tanh-sinh rule of step 1/16 in
-// t (97 samples a piece), whose samples are dense everywhere, keeps their
-// error five times below that of the graded rule's.
-inline constexpr int KINKED_LEVELS = 5;
 
 // The ring magnification as the ring family's integrand evaluates it, from
 // the complete integrals K(m) and Pi(n, m) of the closed form, both through
@@ -150,6 +144,41 @@ struct OnStarSingularities {
     }
 };
 
+// The integral over the star of a table, linear in r between its radii
+// (`table`), times 2 pi r A_ring, for a lens at l < PRODUCT_START: in r, cut
+// at `cuts` (the ring through the lens and where the table starts or ends),
+// each piece inside the table by the graded rule for kinked weights from its
+// end nearest the lens.  In r the integrand 2 pi r A_ring is singular at
+// r = l and its mirror r = -l (logarithms) and at r = +-l +- 2iq (where D or
+// 4 q^2 + s^2 vanishes); the rim is no singularity of it, nor of the table.
+template <class Ring>
+double kinked_on_star(double l, double rho, const PiecewiseLine& table, const Ring& ring,
+                      const SourceCuts& cuts, int& samples) {
+    const double q2 = 2.0 / rho;  // 2q
+    auto G = [&](double r) { return (TWO_PI * r) * ring(l, r); };
+    auto distance = [&](double e) {  // to the nearest singularity that is not e
+        const double at[4] = {std::fabs(e - l), std::fabs(e + l), std::hypot(e - l, q2), std::hypot(e + l, q2)};
+        double d = NAN;
+        for (const double x : at)
+            if (x > 0) d = std::fmin(d, x);
+        return d;
+    };
+    const double first = table.x[0], last = table.x[table.n - 1];
+    double a = 0.0, sum = 0.0;
+    for (int i = 0; i <= cuts.count; ++i) {
+        const double b = i < cuts.count ? cuts.r[i] : 1.0;
+        if (!(a < b)) continue;
+        // A piece off the table, where the profile is zero, adds nothing.
+        if (first <= a && b <= last) {
+            const bool from_b = std::fabs(b - l) < std::fabs(a - l);
+            const double e = from_b ? b : a;
+            sum += integrate_graded_kinked(G, e, from_b ? a : b, distance(e), table, samples);
+        }
+        a = b;
+    }
+    return sum;
+}
+
 // The magnification of the star `source` for a lens at l (stellar radii),
 // rho = rstar / re, with `ring`(l, r) the ring magnification, divided by the
 // star's flux.  A NaN or negative l, or a NaN rho, gives NaN; an infinite l
@@ -182,32 +211,33 @@ double ring_family_at(double l, double rho, const Source& source, const Ring& ri
     // the graded rule from its end nearest the ring through the lens, where
     // A_ring diverges like log|r - l|; for l > 1 that ring is the complex
     // theta = pi/2 + i acosh l, and the rule grades towards the rim.  A fine
-    // table, with kinks inside the pieces, takes the tanh-sinh rule.
+    // table, with kinks inside the pieces, is integrated in r, where it is
+    // linear between its radii, by the graded rule for kinked weights.
     SourceCuts cuts;
     cuts.add(l);
     const bool smooth = source.add_cuts(cuts);
     cuts.sort();
-    const OnStarSingularities near(l, 1.0 / rho);  // q = 1 / rho
-    auto G = [&](double theta) {
-        const double r = std::sin(theta);
-        const double mu = std::cos(theta);
-        return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
-    };
-    const double lens = near.lens_re;  // asin(l), or pi/2 for l >= 1
-    double a = 0.0, sum = 0.0;
+    double sum = 0.0;
     int samples = 0;
-    for (int i = 0; i <= cuts.count; ++i) {
-        const double b = i < cuts.count ? std::asin(cuts.r[i]) : HALF_PI;
-        if (!(a < b)) continue;
-        const bool from_b = std::fabs(b - lens) < std::fabs(a - lens);
-        const double e = from_b ? b : a;
-        if (smooth) {
+    if (!smooth) {
+        sum = kinked_on_star(l, rho, source.lines(), ring, cuts, samples);
+    } else {
+        const OnStarSingularities near(l, 1.0 / rho);  // q = 1 / rho
+        auto G = [&](double theta) {
+            const double r = std::sin(theta);
+            const double mu = std::cos(theta);
+            return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
+        };
+        const double lens = near.lens_re;  // asin(l), or pi/2 for l >= 1
+        double a = 0.0;
+        for (int i = 0; i <= cuts.count; ++i) {
+            const double b = i < cuts.count ? std::asin(cuts.r[i]) : HALF_PI;
+            if (!(a < b)) continue;
+            const bool from_b = std::fabs(b - lens) < std::fabs(a - lens);
+            const double e = from_b ? b : a;
             sum += integrate_graded(G, e, from_b ? a : b, near.distance(e), samples);
-        } else {
-            sum += integrate_levels(G, a, b, KINKED_LEVELS);
-            samples += 3 << KINKED_LEVELS;
+            a = b;
         }
-        a = b;
     }
     halted = stop.stop_after(samples);
     return sum / source.flux();

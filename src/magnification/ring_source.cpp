@@ -124,6 +124,14 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         even_[k] = (PI * sum) / flux_;
     }
     near_weights_from(chebyshev_, flux_, weights_);
+    if (n > 1) {
+        slope_.resize(n - 1);
+        intercept_.resize(n - 1);
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+            slope_[k] = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
+            intercept_[k] = bf[k] - bl[k] * slope_[k];
+        }
+    }
 }
 
 bool TableSource::chebyshev_moments(StopPoll& stop) {

@@ -16,7 +16,9 @@
 // - on the star (l < 1.05): pieces in theta, r = sin theta, split at the ring
 //   through the lens, where A_ring diverges logarithmically, and at the radii
 //   of a coarse table, each by a graded Gaussian rule (graded_rule.hpp) whose
-//   first layer is exact for p + q log|r - l|.
+//   first layer is exact for p + q log|r - l|; a finer table in r, where it
+//   is linear between its radii, by the same rule made exact for its kinks
+//   (integrate_graded_kinked).
 #pragma once
 
 #include <cmath>
@@ -24,6 +26,7 @@
 
 #include "magnification/source_integral.hpp"
 #include "numeric/constants.hpp"
+#include "numeric/graded_rule.hpp"
 #include "numeric/interp.hpp"
 #include "numeric/product_rule.hpp"
 #include "numeric/stop_poll.hpp"
@@ -52,6 +55,8 @@ public:
     const double* near_weights(int rule) const;
     // No kinks: every piece between the cuts is smooth.
     bool add_cuts(SourceCuts&) const { return true; }
+    // Never asked for, as add_cuts says true.
+    PiecewiseLine lines() const { return {nullptr, nullptr, nullptr, 0}; }
     bool stopped() const { return false; }
 };
 
@@ -81,6 +86,9 @@ public:
     // when these are all its kinks there, false for a fine table, cut only
     // where it starts and ends.
     bool add_cuts(SourceCuts& cuts) const;
+    // The table as lines between its radii, for the integral with the lens
+    // on the star when add_cuts says false.
+    PiecewiseLine lines() const { return {bl_.data(), slope_.data(), intercept_.data(), slope_.size() + 1}; }
 
     // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
     static constexpr int CHEBYSHEV_MOMENTS = 34;
@@ -97,6 +105,8 @@ private:
     double even_[EVEN_MOMENTS] = {};
     double chebyshev_[CHEBYSHEV_MOMENTS] = {};
     double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
+    // Per segment k, as interp forms them: s_k and y[k] - x[k] s_k.
+    std::vector<double> slope_, intercept_;
 };
 
 // The mean-value series of a star with even moments m (m[0] the ratio of the

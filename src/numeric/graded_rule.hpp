@@ -23,7 +23,9 @@
 // cost of log_R(length / d) layers.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "numeric/product_rule.hpp"
 
@@ -42,6 +44,11 @@ constexpr double SMALLEST_FIRST = 1e-12;
 // On [0, 1], in increasing x.
 extern const GaussNode LOG_GAUSS[LOG_POINTS];
 extern const GaussNode LEGENDRE[LEGENDRE_POINTS];
+// LEGENDRE_RAMP[m][i]: the coefficient of y^m in
+//   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
+// per unit sample i of the polynomial p of degree below LEGENDRE_POINTS
+// through the samples at the nodes LEGENDRE (mapped to [-1, 1]).
+extern const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS];
 
 }  // namespace graded_rule
 
@@ -73,6 +80,121 @@ double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
         for (int i = 0; i < LEGENDRE_POINTS; ++i) layer += LEGENDRE[i].w * g(a + width * LEGENDRE[i].x);
         sum += layer * width;
         evaluations += LEGENDRE_POINTS;
+        a = b;
+    }
+    return sum;
+}
+
+// A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
+// on segment k, from x[k] to x[k + 1], the line slope[k] r + intercept[k].
+struct PiecewiseLine {
+    const double* x;
+    const double* slope;
+    const double* intercept;
+    std::size_t n;
+    // The segment that holds just above r, for r in [x[0], x[n - 1]).
+    std::size_t segment_above(double r, std::size_t from, std::size_t to) const {
+        const std::size_t k = static_cast<std::size_t>(std::upper_bound(x + from, x + to, r) - x);
+        return std::min(std::max(k, std::size_t{1}), n - 1) - 1;
+    }
+};
+
+// The integral of w f over the piece between e and o (either order), w a
+// piecewise-linear weight with any number of knots inside the piece, f as
+// for integrate_graded (a logarithm at e, its other singularities at least d
+// from e).  The graded rule again, with two changes that make it exact for
+// the weight's kinks:
+// - the first layer, where f is p + q log t, ends at the knot nearest to e,
+//   so that the weight is one line on it;
+// - on each later layer [lo, hi] the weight is the line of its first segment,
+//   L, plus a ramp c_k (r - x_k)_+ at each knot x_k inside, c_k the change of
+//   slope there.  With P the polynomial of degree 9 through f's samples,
+//     integral w f ~ integral L f + sum_k c_k integral_{x_k}^{hi} (r - x_k) P dr,
+//   the first term by Gauss-Legendre (exact for L P, degree 10), each ramp in
+//   closed form (LEGENDRE_RAMP): product integration (Sloan & Smith) of the
+//   kinks, whose error is that of P against f only where the weight departs
+//   from a smooth curve, the weight's own tabulation error, not its kinks.
+// The knots nearest e set the depth of the layers: log_R(length / distance)
+// of them.
+template <class F>
+double integrate_graded_kinked(F&& f, double e, double o, double d, const PiecewiseLine& w,
+                               int& evaluations) {
+    using namespace graded_rule;
+    const double length = std::fabs(o - e);
+    if (!(length > 0)) return 0.0;
+    const bool up = o > e;
+    const double lo_piece = up ? e : o, hi_piece = up ? o : e;
+    // The knots strictly inside the piece: kb .. ke - 1.
+    const std::size_t kb = static_cast<std::size_t>(std::upper_bound(w.x, w.x + w.n, lo_piece) - w.x);
+    const std::size_t ke = static_cast<std::size_t>(std::lower_bound(w.x, w.x + w.n, hi_piece) - w.x);
+    auto g = [&](double r) {
+        const double v = f(r);
+        return std::isfinite(v) ? v : 0.0;
+    };
+    double h0 = std::fmin(d, length);  // a NaN d gives the whole piece
+    if (kb < ke) h0 = std::fmin(h0, up ? w.x[kb] - e : e - w.x[ke - 1]);
+    if (!(h0 >= SMALLEST_FIRST * length)) h0 = SMALLEST_FIRST * length;
+    double sum = 0.0;
+    {
+        const double towards = up ? 1.0 : -1.0;
+        const std::size_t k = w.segment_above(up ? e : e - h0, 0, w.n);
+        for (int i = 0; i < LOG_POINTS; ++i) {
+            const double r = e + towards * (h0 * LOG_GAUSS[i].x);
+            sum += LOG_GAUSS[i].w * ((w.slope[k] * r + w.intercept[k]) * g(r));
+        }
+        sum *= h0;
+        evaluations += LOG_POINTS;
+    }
+    double a = h0;
+    while (a < length) {
+        const double b = std::fmin(a * RATIO, length);
+        const double lo = up ? e + a : (b == length ? o : e - b);
+        const double hi = up ? (b == length ? o : e + b) : e - a;
+        const double width = hi - lo;
+        const std::size_t first = static_cast<std::size_t>(std::upper_bound(w.x + kb, w.x + ke, lo) - w.x);
+        const std::size_t end = static_cast<std::size_t>(std::lower_bound(w.x + first, w.x + ke, hi) - w.x);
+        const std::size_t k = w.segment_above(lo, 0, w.n);
+        double samples[LEGENDRE_POINTS];
+        double layer = 0.0;
+        for (int i = 0; i < LEGENDRE_POINTS; ++i) {
+            const double r = lo + width * LEGENDRE[i].x;
+            samples[i] = g(r);
+            layer += LEGENDRE[i].w * ((w.slope[k] * r + w.intercept[k]) * samples[i]);
+        }
+        layer *= width;
+        evaluations += LEGENDRE_POINTS;
+        if (first < end) {
+            double c[LEGENDRE_POINTS + 2];
+            for (int m = 0; m < LEGENDRE_POINTS + 2; ++m) {
+                double cm = 0.0;
+                for (int i = 0; i < LEGENDRE_POINTS; ++i) cm += LEGENDRE_RAMP[m][i] * samples[i];
+                c[m] = cm;
+            }
+            // Four kinks at a time, each by Horner's rule, in four running
+            // sums: independent chains that the processor overlaps.
+            double ramps4[4] = {0.0, 0.0, 0.0, 0.0};
+            std::size_t j = first;
+            for (; j + 4 <= end; j += 4) {
+                double y[4], R[4];
+                for (int u = 0; u < 4; ++u) {
+                    y[u] = ((w.x[j + u] - lo) - (hi - w.x[j + u])) / width;
+                    R[u] = c[LEGENDRE_POINTS + 1];
+                }
+                for (int m = LEGENDRE_POINTS; m >= 0; --m)
+                    for (int u = 0; u < 4; ++u) R[u] = R[u] * y[u] + c[m];
+                for (int u = 0; u < 4; ++u) ramps4[u] += (w.slope[j + u] - w.slope[j + u - 1]) * R[u];
+            }
+            for (int u = 0; j < end; ++j, ++u) {
+                const double y = ((w.x[j] - lo) - (hi - w.x[j])) / width;
+                double R = c[LEGENDRE_POINTS + 1];
+                for (int m = LEGENDRE_POINTS; m >= 0; --m) R = R * y + c[m];
+                ramps4[u] += (w.slope[j] - w.slope[j - 1]) * R;
+            }
+            const double ramps = (ramps4[0] + ramps4[1]) + (ramps4[2] + ramps4[3]);
+            // dr = (width / 2) dy, twice.
+            layer += ramps * ((width * width) / 4);
+        }
+        sum += layer;
         a = b;
     }
     return sum;

@@ -87,30 +87,4 @@ QuadratureEstimate integrate(F&& f, double a, double b, double tolerance) {
     return QuadratureEstimate{I * hw, R * hw, evaluations};
 }
 
-// The same rule with a fixed number of levels and no stopping test: the
-// trapezoidal sum in t with step 2^(1 - levels) over t in [-3, 3],
-// 2^levels * 3 + 1 samples at most.  For integrands whose accuracy is known
-// in advance to need no more, as the ring family's integrals inside the star.
-template <class F>
-double integrate_levels(F&& f, double a, double b, int levels) {
-    const double hw = 0.5 * (b - a);
-    const double mid = 0.5 * (a + b);
-    auto g = [&](double x) {
-        const double v = f(hw * x + mid);
-        return std::isfinite(v) ? v : 0.0;
-    };
-    double I = PI * g(0.0);
-    const TanhSinhPair* pair = tanh_sinh::NODES;
-    for (int level = 0; level < levels && level < tanh_sinh::LEVELS; ++level) {
-        double S = 0;
-        for (int j = 0; j < tanh_sinh::LEVEL_PAIRS[level]; ++j, ++pair) {
-            const double up = g(pair->x);
-            const double down = g(-pair->x);
-            S = S + pair->w * (up + down);
-        }
-        I = 0.5 * I + S;
-    }
-    return I * hw;
-}
-
 }  // namespace tarnivox
