@@ -507,7 +507,7 @@ ZONE_EDGES = [1.1, 2.0, 3.0, 4.0, 5.0, 6.0, 8.0, 10.0]
 
 
 def wide_ls():
-    inside = [0.0, 1e-3, 0.1, 0.5, 0.9, 0.99, 0.999, 1.0]
+    inside = [0.0, 1e-3, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99, 0.999, 1.0]
     rim = [1.001, 1.01, 1.05]
     edges = [y for x in ZONE_EDGES for y in (math.nextafter(x, 0.0), x, math.nextafter(x, math.inf))]
     spread = [1.3, 1.5, 2.5, 7.0, 12.0, 15.0, 20.0, 30.0, 50.0, 100.0, 300.0,
@@ -520,7 +520,8 @@ def wide_ls():
 TABLE_NEAR = [0.0, 0.5, 0.9, 0.99, 0.999, 1.0, 1.001, 1.01, math.nextafter(1.1, 0.0), 1.1,
               math.nextafter(1.1, math.inf), 1.5, math.nextafter(2.0, 0.0), 2.0,
               math.nextafter(2.0, math.inf)]
-GRADED_NEAR = [0.5, 1.0, math.nextafter(1.1, 0.0), math.nextafter(1.1, math.inf), 2.0]
+GRADED_NEAR = [1e-3, 0.1, 0.3, 0.5, 0.7, 0.9, 0.99, 0.999, 1.0, 1.001, 1.01, math.nextafter(1.1, 0.0),
+               math.nextafter(1.1, math.inf), 2.0]
 
 
 def wide_unit(task):
