@@ -124,13 +124,21 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         even_[k] = (PI * sum) / flux_;
     }
     near_weights_from(chebyshev_, flux_, weights_);
+    // The table's lines, merged across radii where the slope does not
+    // change: only true kinks cut the integral or bound the graded layers (a
+    // flat table of many radii is one line).  A merged line is that of its
+    // first segment, as interp forms it; the others agree with it to rounding.
     if (n > 1) {
-        slope_.resize(n - 1);
-        intercept_.resize(n - 1);
+        knot_.push_back(bl[0]);
         for (std::size_t k = 0; k + 1 < n; ++k) {
-            slope_[k] = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
-            intercept_[k] = bf[k] - bl[k] * slope_[k];
+            const double slope = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
+            if (k == 0 || slope != slope_.back()) {
+                if (k > 0) knot_.push_back(bl[k]);
+                slope_.push_back(slope);
+                intercept_.push_back(bf[k] - bl[k] * slope);
+            }
         }
+        knot_.push_back(bl[n - 1]);
     }
 }
 
@@ -180,18 +188,16 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
 }
 
 bool TableSource::add_cuts(SourceCuts& cuts) const {
-    const std::size_t n = std::min(bl_.size(), bf_.size());
+    if (knot_.empty()) return true;  // one point: constant everywhere
     int inside = 0;
-    for (std::size_t i = 0; i < n; ++i) inside += (0 < bl_[i] && bl_[i] < 1);
+    for (const double x : knot_) inside += (0 < x && x < 1);
     if (inside > MAX_TABLE_CUTS) {
         // Only where the table starts or ends: there it may jump to zero.
-        if (n > 1) {
-            cuts.add(bl_[0]);
-            cuts.add(bl_[n - 1]);
-        }
+        cuts.add(knot_.front());
+        cuts.add(knot_.back());
         return false;
     }
-    for (std::size_t i = 0; i < n && n > 1; ++i) cuts.add(bl_[i]);
+    for (const double x : knot_) cuts.add(x);
     return true;
 }
 

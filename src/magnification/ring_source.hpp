@@ -86,9 +86,9 @@ public:
     // when these are all its kinks there, false for a fine table, cut only
     // where it starts and ends.
     bool add_cuts(SourceCuts& cuts) const;
-    // The table as lines between its radii, for the integral with the lens
+    // The table as lines between its kinks, for the integral with the lens
     // on the star when add_cuts says false.
-    PiecewiseLine lines() const { return {bl_.data(), slope_.data(), intercept_.data(), slope_.size() + 1}; }
+    PiecewiseLine lines() const { return {knot_.data(), slope_.data(), intercept_.data(), knot_.size()}; }
 
     // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
     static constexpr int CHEBYSHEV_MOMENTS = 34;
@@ -105,8 +105,10 @@ private:
     double even_[EVEN_MOMENTS] = {};
     double chebyshev_[CHEBYSHEV_MOMENTS] = {};
     double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
-    // Per segment k, as interp forms them: s_k and y[k] - x[k] s_k.
-    std::vector<double> slope_, intercept_;
+    // The radii where the table starts, kinks or ends, and the line between
+    // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
+    // radius k of the line, as interp forms them.
+    std::vector<double> knot_, slope_, intercept_;
 };
 
 // The mean-value series of a star with even moments m (m[0] the ratio of the
