@@ -173,6 +173,19 @@ def test_table_ending_before_rim_is_smaller_uniform_star(family):
     check_targets(family, f"{family} family, table [0, 0.5]", triples)
 
 
+def test_fine_table_ending_before_rim_is_smaller_star():
+    """The 101-point table squeezed onto r <= 0.5 is the same star at half the radius:
+    separation l / 2 and rho' = 2 rho.  With the lens on it, its kinks inside and the
+    dark ring 0.5 < r < 1 outside."""
+    bl, bf = WIDE_TABLES["graded101"]
+    triples = []
+    for rho in WIDE_RHOS:
+        pts = [(l, v) for name, l, r, v in TABLE_WIDE if name == "graded101" and r == rho and l < 1.1]
+        got = TABLE["ring"]([l / 2 for l, v in pts], 1.0, 2 * rho, [x / 2 for x in bl], bf)
+        triples += [(l, g, v, (l / 2, 2 * rho)) for (l, v), g in zip(pts, got)]
+    check_zones("ring family, 101-point table on r <= 0.5", WIDE_TOLERANCE["graded101"], triples)
+
+
 @pytest.mark.parametrize("rho", RHOS)
 def test_families_agree(rho):
     ls = [l for l, r, v in LD if r == rho]
