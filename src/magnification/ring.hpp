@@ -60,7 +60,10 @@ inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
 // through the lens itself (g = 0), or a NaN, gives NaN.
 struct RingMagnification {
     // The AGM and the sum converge quadratically once p_j is near M; before
-    // that p_j halves from at most about 1 / (2 p0): 16 steps at g ~ 1e-12.
+    // that p_j halves down to it from p_1 ~ sqrt(4 q^2 + s^2) / (2 sqrt(D)),
+    // at most about s / (4 q): 15 steps in all with g ~ 1e-14 and
+    // rho = rstar / re up to 100, 45 with rho = 1e12.  A ring that has not
+    // converged by then (rho beyond about 1e20) gives NaN.
     static constexpr int MAX_STEPS = 64;
     static constexpr double TOLERANCE = 5.995204332975846e-16;  // 2.7 eps
     double q, q2;  // re / rstar and its square
@@ -154,10 +157,11 @@ struct OnStarSingularities {
 template <class Ring>
 double kinked_on_star(double l, double rho, const PiecewiseLine& table, const Ring& ring,
                       const SourceCuts& cuts, int& samples) {
-    const double q2 = 2.0 / rho;  // 2q
+    const double two_q = 2.0 / rho;
     auto G = [&](double r) { return (TWO_PI * r) * ring(l, r); };
     auto distance = [&](double e) {  // to the nearest singularity that is not e
-        const double at[4] = {std::fabs(e - l), std::fabs(e + l), std::hypot(e - l, q2), std::hypot(e + l, q2)};
+        const double at[4] = {std::fabs(e - l), std::fabs(e + l), std::hypot(e - l, two_q),
+                              std::hypot(e + l, two_q)};
         double d = NAN;
         for (const double x : at)
             if (x > 0) d = std::fmin(d, x);
