@@ -285,6 +285,24 @@ PyObject* ring_integrand(PyObject*, PyObject* args) {
     return PyFloat_FromDouble(RingMagnification(re, rstar)(l, r));
 }
 
+// ring_integrand_at(l, radii, re, rstar) -> sum of the finite ring
+// magnifications at the given radii as the ring family's integrand evaluates
+// them (ring_integrand): the ring evaluations of an integral of that family.
+PyObject* ring_integrand_at(PyObject*, PyObject* args) {
+    double l, re, rstar;
+    PyObject* radii_obj;
+    if (!PyArg_ParseTuple(args, "dOdd", &l, &radii_obj, &re, &rstar)) return nullptr;
+    DoubleBuffer radii(radii_obj, false);
+    if (!radii.ok) return nullptr;
+    const RingMagnification ring(re, rstar);
+    double sum = 0;
+    for (Py_ssize_t i = 0; i < radii.size(); ++i) {
+        const double A = ring(l, radii.data()[i]);
+        if (std::isfinite(A)) sum += A;
+    }
+    return PyFloat_FromDouble(sum);
+}
+
 // disk_at(l, radii, re, rstar) -> sum of the finite concentric-disk
 // magnifications that the disk family's integrand evaluates at each radius
 // (r, r + h and r - h; none at a negative radius): the disk evaluations of an
@@ -312,6 +330,7 @@ PyMethodDef METHODS[] = {
     {"integrated_nodes", integrated_nodes, METH_VARARGS, "integrated_nodes(family, l, re, rstar) -> node radii"},
     {"ring_at", ring_at, METH_VARARGS, "ring_at(l, radii, re, rstar) -> sum of ring magnifications"},
     {"ring_integrand", ring_integrand, METH_VARARGS, "ring_integrand(l, r, re, rstar) -> the ring family's ring magnification"},
+    {"ring_integrand_at", ring_integrand_at, METH_VARARGS, "ring_integrand_at(l, radii, re, rstar) -> sum of the ring family's ring magnifications"},
     {"disk_at", disk_at, METH_VARARGS, "disk_at(l, radii, re, rstar) -> sum of the disk magnifications of the integrand at each radius"},
     {"concentric_disk", kernel2<concentric_disk_numeric>, METH_VARARGS, "concentric_disk(u, a): uniform disk of radius a at distance u"},
     {"elliprf", kernel3<elliprf>, METH_VARARGS, "R_F(x, y, z)"},
