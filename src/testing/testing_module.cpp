@@ -261,9 +261,10 @@ PyObject* integrated_nodes(PyObject*, PyObject* args) {
     return list_of(radii);
 }
 
-// ring_at(l, radii, re, rstar) -> sum of the finite ring magnifications at the
-// given radii: the ring evaluations of an integral, without the quadrature.
-PyObject* ring_at(PyObject*, PyObject* args) {
+// The sum of the finite values of `ring`(l, r, re, rstar) over the float64
+// buffer of radii in args (l, radii, re, rstar).
+template <class Ring>
+PyObject* sum_over_radii(PyObject* args, Ring ring) {
     double l, re, rstar;
     PyObject* radii_obj;
     if (!PyArg_ParseTuple(args, "dOdd", &l, &radii_obj, &re, &rstar)) return nullptr;
@@ -271,10 +272,20 @@ PyObject* ring_at(PyObject*, PyObject* args) {
     if (!radii.ok) return nullptr;
     double sum = 0;
     for (Py_ssize_t i = 0; i < radii.size(); ++i) {
-        const auto A = heyrovsky_magnification(l, radii.data()[i], re, rstar);
-        if (A && std::isfinite(*A)) sum += *A;
+        const double A = ring(l, radii.data()[i], re, rstar);
+        if (std::isfinite(A)) sum += A;
     }
     return PyFloat_FromDouble(sum);
+}
+
+// ring_at(l, radii, re, rstar) -> sum of the finite ring magnifications
+// (heyrovsky_magnification) at the given radii: the ring evaluations of the
+// closed form, in a C loop.
+PyObject* ring_at(PyObject*, PyObject* args) {
+    return sum_over_radii(args, [](double l, double r, double re, double rstar) {
+        const auto A = heyrovsky_magnification(l, r, re, rstar);
+        return A ? *A : NAN;
+    });
 }
 
 // ring_integrand(l, r, re, rstar) -> the ring magnification as the ring
@@ -289,18 +300,9 @@ PyObject* ring_integrand(PyObject*, PyObject* args) {
 // magnifications at the given radii as the ring family's integrand evaluates
 // them (ring_integrand): the ring evaluations of an integral of that family.
 PyObject* ring_integrand_at(PyObject*, PyObject* args) {
-    double l, re, rstar;
-    PyObject* radii_obj;
-    if (!PyArg_ParseTuple(args, "dOdd", &l, &radii_obj, &re, &rstar)) return nullptr;
-    DoubleBuffer radii(radii_obj, false);
-    if (!radii.ok) return nullptr;
-    const RingMagnification ring(re, rstar);
-    double sum = 0;
-    for (Py_ssize_t i = 0; i < radii.size(); ++i) {
-        const double A = ring(l, radii.data()[i]);
-        if (std::isfinite(A)) sum += A;
-    }
-    return PyFloat_FromDouble(sum);
+    return sum_over_radii(args, [](double l, double r, double re, double rstar) {
+        return RingMagnification(re, rstar)(l, r);
+    });
 }
 
 // disk_at(l, radii, re, rstar) -> sum of the finite concentric-disk
