@@ -65,7 +65,11 @@ struct RingMagnification {
     // rho = rstar / re up to 100, 45 with rho = 1e12.  A ring that has not
     // converged by then (rho beyond about 1e20) gives NaN.
     static constexpr int MAX_STEPS = 64;
+    // The loop stops once the sum's next term is below 2.7 eps of it and
+    // |a - g| < AGM_CLOSE a: M then lies between the next two means, within
+    // (a - g)^2 / (8 a) < a eps / 8 of (a + g) / 2, which is taken for it.
     static constexpr double TOLERANCE = 5.995204332975846e-16;  // 2.7 eps
+    static constexpr double AGM_CLOSE = 1e-8;
     double q, q2;  // re / rstar and its square
     RingMagnification(double re, double rstar) : q(re / rstar), q2(q * q) {}
     double operator()(double l, double r) const {
@@ -96,7 +100,7 @@ struct RingMagnification {
             const double e = (p2 - ag) / d;
             U += R * (ag / d);  // R (1 - e) / 2
             R = (R * e) / 2;
-            if (std::fabs(a - gm) < TOLERANCE * a && std::fabs(R) < TOLERANCE * U) break;
+            if (std::fabs(a - gm) < AGM_CLOSE * a && std::fabs(R) < TOLERANCE * U) break;
         }
         const double S = one_plus_e0 - e0 * U;
         const double M = (a + gm) / 2;
