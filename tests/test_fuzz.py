@@ -856,6 +856,18 @@ def convert_number(obj, name, ctx):
         raise conversion_failure(e, name, ctx) from None
 
 
+def c_level(e):
+    """The exception a C caller of PyObject_GetIter sees where Python's iter()
+    raised e.  CPython 3.11's iterator of a released memoryview returns an
+    iterator with the ValueError of its length set; the builtin's call checks
+    its result and turns that into a SystemError caused by the ValueError,
+    PyObject_GetIter does not."""
+    if (type(e) is SystemError and e.__cause__ is not None
+            and str(e).endswith("returned a result with an exception set")):
+        return e.__cause__
+    return e
+
+
 def convert_sequence(obj, name, ctx):
     if isinstance(obj, str):
         raise error(f"argument '{name}': Can't extract `str` to `Vec`")
@@ -874,7 +886,7 @@ def convert_sequence(obj, name, ctx):
     try:
         it = iter(obj)
     except BaseException as e:  # noqa: BLE001
-        raise conversion_failure(e, name, ctx) from None
+        raise conversion_failure(c_level(e), name, ctx) from None
     out = []
     while True:
         try:
