@@ -26,9 +26,9 @@ RHOS = [1e-4, 1e-3, 1e-2, 0.1, 1.0, 10.0]
 
 def load(build):
     path = glob.glob(os.path.join(build, "tarnivox.*"))[0]
-    spec = importlib.util.spec_from_file_location("tarnivox", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("tarnivox", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
