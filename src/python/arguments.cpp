@@ -233,7 +233,10 @@ ArrayRead extract_float64_array(PyObject* obj, std::vector<double>& out) {
 // sequence itself is the caller's argument, alive for the whole call.
 bool extract_iterable(PyObject* obj, const char* parameter, std::vector<double>& out) {
     Ref it = Ref::steal(PyObject_GetIter(obj));
-    if (!it) {
+    // An iterator returned with an error set is a failure: CPython 3.11's
+    // iterator of a released memoryview comes back so, with the ValueError of
+    // its length pending.  Nothing is called with that error still set.
+    if (!it || PyErr_Occurred()) {
         relabel_conversion_failure(parameter);
         return false;
     }
