@@ -70,8 +70,8 @@ struct RingMagnification {
     // (a - g)^2 / (8 a) < a eps / 8 of (a + g) / 2, which is taken for it.
     static constexpr double TOLERANCE = 5.995204332975846e-16;  // 2.7 eps
     static constexpr double AGM_CLOSE = 1e-8;
-    double q, q2;  // re / rstar and its square
-    RingMagnification(double re, double rstar) : q(re / rstar), q2(q * q) {}
+    double q2;  // (re / rstar)^2
+    RingMagnification(double re, double rstar) : q2((re / rstar) * (re / rstar)) {}
     double operator()(double l, double r) const {
         const double s = l + r;
         const double g = l - r;

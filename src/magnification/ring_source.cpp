@@ -140,6 +140,9 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         }
         knot_.push_back(bl[n - 1]);
     }
+    int inside = 0;
+    for (const double x : knot_) inside += (0 < x && x < 1);
+    fine_ = inside > MAX_TABLE_CUTS;
 }
 
 bool TableSource::chebyshev_moments(StopPoll& stop) {
@@ -189,9 +192,7 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
 
 bool TableSource::add_cuts(SourceCuts& cuts) const {
     if (knot_.empty()) return true;  // one point: constant everywhere
-    int inside = 0;
-    for (const double x : knot_) inside += (0 < x && x < 1);
-    if (inside > MAX_TABLE_CUTS) {
+    if (fine_) {
         // Only where the table starts or ends: there it may jump to zero.
         cuts.add(knot_.front());
         cuts.add(knot_.back());

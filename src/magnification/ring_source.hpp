@@ -109,6 +109,7 @@ private:
     // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
     // radius k of the line, as interp forms them.
     std::vector<double> knot_, slope_, intercept_;
+    bool fine_ = false;  // more than MAX_TABLE_CUTS knots inside the star
 };
 
 // The mean-value series of a star with even moments m (m[0] the ratio of the

@@ -157,9 +157,12 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
         const double lo = up ? e + a : (b == length ? o : e - b);
         const double hi = up ? (b == length ? o : e + b) : e - a;
         const double width = hi - lo;
+        // The knots inside the layer, first .. end - 1; the first is the one
+        // just above lo (no knot of the table lies in [hi_piece, x[ke])), so
+        // the segment holding just above lo is the one before it.
         const std::size_t first = static_cast<std::size_t>(std::upper_bound(w.x + kb, w.x + ke, lo) - w.x);
         const std::size_t end = static_cast<std::size_t>(std::lower_bound(w.x + first, w.x + ke, hi) - w.x);
-        const std::size_t k = w.segment_above(lo, 0, w.n);
+        const std::size_t k = std::min(std::max(first, std::size_t{1}), w.n - 1) - 1;
         double samples[LEGENDRE_POINTS];
         double layer = 0.0;
         for (int i = 0; i < LEGENDRE_POINTS; ++i) {
