@@ -48,6 +48,36 @@ void near_weights_from(const double* moments, double flux, double (*out)[product
     }
 }
 
+// Adds the terms of one Gauss-Legendre piece, centre mid and half-width hw
+// in theta, to the Chebyshev moments M (see TableSource::chebyshev_moments).
+// The N nodes run their three-term recurrences side by side: one node's
+// recurrence is a chain of dependent multiplications, N of them are
+// independent chains that the processor overlaps.  Each M[j] still receives
+// the nodes' terms in the nodes' order.
+template <int N>
+void add_chebyshev_terms(const GaussNode* rule, double mid, double hw, double slope, double intercept,
+                         double* M) {
+    double x2[N], f[N], t_prev[N], t[N];  // x2 = 2 x, x = 2 mu - 1
+    for (int q = 0; q < N; ++q) {
+        const double theta = mid + hw * rule[q].x;
+        const double r = std::sin(theta);
+        const double x = 2.0 * std::cos(theta) - 1.0;
+        x2[q] = 2.0 * x;
+        f[q] = (rule[q].w * hw) * ((slope * r + intercept) * r);
+        t_prev[q] = 1.0;
+        t[q] = x;
+    }
+    for (int q = 0; q < N; ++q) M[0] += f[q];
+    for (int j = 1; j < TableSource::CHEBYSHEV_MOMENTS; ++j) {
+        for (int q = 0; q < N; ++q) M[j] += f[q] * t[q];
+        for (int q = 0; q < N; ++q) {
+            const double t_next = x2[q] * t[q] - t_prev[q];
+            t_prev[q] = t[q];
+            t[q] = t_next;
+        }
+    }
+}
+
 }  // namespace
 
 double far_field_series(double u, double x, const double* m) {
@@ -170,19 +200,10 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
         for (int p = 0; p < pieces; ++p) {
             const double hw = 0.5 * width;
             const double mid = ta + (p + 0.5) * width;
-            for (int q = 0; q < points; ++q) {
-                const double theta = mid + hw * rule[q].x;
-                const double r = std::sin(theta);
-                const double x = 2.0 * std::cos(theta) - 1.0;
-                const double f = (rule[q].w * hw) * ((slope * r + intercept) * r);
-                double t_prev = 1.0, t = x;
-                M[0] += f;
-                for (int j = 1; j < CHEBYSHEV_MOMENTS; ++j) {
-                    M[j] += f * t;
-                    const double t_next = 2.0 * x * t - t_prev;
-                    t_prev = t;
-                    t = t_next;
-                }
+            switch (points) {
+                case 4: add_chebyshev_terms<4>(rule, mid, hw, slope, intercept, M); break;
+                case 6: add_chebyshev_terms<6>(rule, mid, hw, slope, intercept, M); break;
+                default: add_chebyshev_terms<8>(rule, mid, hw, slope, intercept, M); break;
             }
         }
     }
