@@ -67,13 +67,13 @@ CURVE_YOO04_RATIO = 3.0  # whole curve, tarnivox after / Yoo04, at most (aim: 1)
 TABLE_RATIO = 1.5  # whole curve, table after / built-in law after, at most
 
 FULL = {"separations": 300, "zone_rounds": 9, "curve_rounds": 3, "peer_rounds": 9, "decimate": 1,
-        "curves": None}
-QUICK = {"separations": 30, "zone_rounds": 2, "curve_rounds": 1, "peer_rounds": 2, "decimate": 20,
+        "curves": None, "cost_calls": 200}
+QUICK = {"separations": 30, "zone_rounds": 2, "curve_rounds": 1, "peer_rounds": 2, "decimate": 20, "cost_calls": 20,
          "curves": ("rho 0.005, u0/rho 0.5", "MOA-2008-BLG-310-like")}
 
 # Work per timed call: the separations of a zone or the epochs of a curve are cut into calls of about this much
 # work each, and the minima over rounds of the calls summed (a long call on a shared machine is rarely left alone).
-# Every call pays the fixed cost of a call (and a table's once-per-call integrals) again.
+# Every call pays the fixed cost of a call again (and, before, a table's moments; after, they are kept).
 CHUNK_SECONDS = 5e-4
 CURVE_CHUNK_SECONDS = 2e-3
 PEER_CALL_SECONDS = 0.05
@@ -178,6 +178,20 @@ def _worker() -> int:
             finally:
                 if gc_was_enabled:
                     gc.enable()
+        elif op == "call_cost":
+            # One separation far from the star (l = 5, rho = 0.1) per call: a table never seen before
+            # (the same star, with a radius beyond it that adds nothing), the same table again, and the law.
+            f, law = functions["flux_map_heyrovsky"], functions["heyrovsky"]
+            best = {"first": math.inf, "again": math.inf, "law": math.inf}
+            for k in range(request["calls"]):
+                fresh_bl, fresh_bf = bl + [2.0 + k * 1e-6], bf + [0.0]
+                for key, g in (("first", lambda: f([5.0], 1.0, 0.1, fresh_bl, fresh_bf)),
+                               ("again", lambda: f([5.0], 1.0, 0.1, bl, bf)),
+                               ("law", lambda: law([5.0], 1.0, 0.1))):
+                    start = time.perf_counter()
+                    g()
+                    best[key] = min(best[key], time.perf_counter() - start)
+            reply = best
         elif op == "totals":
             reply = {key: m.total() for g in groups.values() for key, m in g.items()}
         elif op == "quit":
@@ -467,6 +481,7 @@ def _run(sizes, workers, L) -> list[Table]:
     curve_seconds = time.perf_counter() - start
 
     totals = {name: workers[name].ask(op="totals") for name in names}
+    call_cost = {name: workers[name].ask(op="call_cost", calls=sizes["cost_calls"]) for name in names}
     peer_totals = local.totals()
 
     # ---------------------------------------------------- disk family
@@ -542,7 +557,8 @@ def _run(sizes, workers, L) -> list[Table]:
             f"Separations drawn with a fixed seed, uniformly in zones up to 10, log-uniformly beyond; L = {L:g}. "
             f"us/sep: calls (re = 1, rstar = rho) on prepared lists, the separations cut into chunks of about "
             f"{1e3 * CHUNK_SECONDS:g} ms of work each, each chunk's time the minimum over rounds, summed"
-            + (" (every chunk pays the table's once-per-call integrals)" if table else "")
+            + (" (before, every chunk forms the table's moments again; after, they are formed once and kept "
+               "between calls: see the table of costs per call)" if table else "")
             + f"; {sizes['zone_rounds']} rounds, the two builds' worker processes alternating.",
             "Targets: l >= L at most 1 us per separation; 1.1 <= l < L at least 10x; l < 1.1 at least 3x"
             + (" (shown for the table too; the summary holds the built-in law's)." if table else "."),
@@ -629,7 +645,8 @@ def _run(sizes, workers, L) -> list[Table]:
         "tarnivox: every epoch, no cut, l = hypot((t - t0)/tE, u0)/rho formed in the timed call (re = 1, "
         f"rstar = rho); timed in chunks of the epochs of about {1e3 * CURVE_CHUNK_SECONDS:g} ms of work each (each "
         "chunk a call paying the call's fixed cost), the minima over rounds summed; table: the same with the 501-point table of the same law (README's recipe), "
-        "err = its largest relative difference from the law's.",
+        "err = its largest relative difference from the law's; its moments are formed by the first call and kept, "
+        "as in a fit, which calls with the same table at every step.",
         f"Yoo04: MulensModel Model with set_magnification_methods([t0 - 100 t*, 'finite_source_LD_Yoo04', t0 + 100 "
         f"t*]) (point lens outside), timed as a fit calls it: model.get_magnification_curve(time=t, gamma="
         f"{LD_GAMMA:g}).get_magnification() (Gamma = 2u/(3 - u), u = {LD_U:g}).",
@@ -644,6 +661,20 @@ def _run(sizes, workers, L) -> list[Table]:
         f"Targets: tarnivox after at most {CURVE_YOO04_RATIO:g}x Yoo04's time per curve (aim < 1x); the table "
         f"at most {TABLE_RATIO:g}x the built-in law's.",
     ]
+
+    cost_table = Table(
+        name="ring_zones_call_cost",
+        title="Cost of a call with one separation far from the star (l = 5, rho = 0.1), before and after",
+        columns=[Column("call"), Column("before us", ".1f"), Column("after us", ".1f")],
+        rows=[[label, 1e6 * call_cost["before"][key], 1e6 * call_cost["after"][key]]
+              for label, key in (("501-point table, first call with it", "first"),
+                                 ("501-point table, the same table again", "again"),
+                                 ("built-in law", "law"))],
+    )
+    cost_table.notes.append(
+        f"Minimum over {sizes['cost_calls']} calls of each, in turn; a first call's table is a new one each time (the "
+        "same star, with one more radius beyond it).  After, a table's moments are kept between calls (the last 8 "
+        "tables of at most 4096 radii, found by their bits); before, every call integrated the table anew.")
 
     disk_table = Table(
         name="ring_zones_disk_bits",
@@ -661,7 +692,7 @@ def _run(sizes, workers, L) -> list[Table]:
         f"(re = 1, rstar = rho); the flux map with the 501-point table. Measured column of the target: the number "
         f"of differing values.")
     print(f"(ring zones: zones timed in {zone_seconds:.0f} s, curves in {curve_seconds:.0f} s)", file=sys.stderr)
-    return [*zone_tables, peers_table, curve_table, disk_table]
+    return [*zone_tables, peers_table, curve_table, cost_table, disk_table]
 
 
 def main(argv=None) -> int:

@@ -186,6 +186,27 @@ def test_fine_table_ending_before_rim_is_smaller_star():
     check_zones("ring family, 101-point table on r <= 0.5", WIDE_TOLERANCE["graded101"], triples)
 
 
+def test_ring_family_keeps_a_tables_moments_only_for_that_table():
+    """The moments of recent tables are kept between calls.  A table changed in place
+    is another table: it gives what a table never seen gives (the same radii and values,
+    plus a radius beyond the star, which adds nothing); and a table formed again after
+    many others gives the bits it gave when kept."""
+    np = pytest.importorskip("numpy")
+    f = TABLE["ring"]
+    l = [0.0, 0.3, 0.99, 1.02, 1.3, 2.0, 5.0, 50.0]  # on the star, near it, far
+    bl = np.linspace(0.0, 1.0, 50)
+    bf = 1.0 - 0.6 * (1.0 - np.sqrt(1.0 - bl * bl))
+    before = f(l, 1.0, 0.1, bl, bf)
+    bf[17] *= 1.5
+    changed = f(l, 1.0, 0.1, bl, bf)
+    unseen = f(l, 1.0, 0.1, bl.tolist() + [2.0], bf.tolist() + [0.0])
+    assert changed == unseen
+    assert all(a != b for a, b in zip(before, changed))
+    for k in range(20):
+        f([5.0], 1.0, 0.1, [0.0, 1.0], [1.0, 0.5 + k / 40])
+    assert f(l, 1.0, 0.1, bl, bf) == changed
+
+
 @pytest.mark.parametrize("rho", RHOS)
 def test_families_agree(rho):
     ls = [l for l, r, v in LD if r == rho]

@@ -1,6 +1,7 @@
 #include "magnification/ring_source.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarnivox {
 namespace {
@@ -11,7 +12,7 @@ namespace {
 #include "magnification/even_from_chebyshev.inc"
 
 static_assert(SERIES_TERMS + 1 == EVEN_MOMENTS, "one even moment per series term");
-static_assert(CHEBYSHEV_MOMENTS == TableSource::CHEBYSHEV_MOMENTS, "moments for the even moments");
+static_assert(CHEBYSHEV_MOMENTS == TableMoments::CHEBYSHEV, "moments for the even moments");
 static_assert(CHEBYSHEV_MOMENTS >= product_rule::MAX_POINTS, "moments for the product rules");
 
 // Beyond u = 2^14 the mean over the star exceeds 1 by less than 2.1 / u^4 < 2^-54
@@ -49,7 +50,7 @@ void near_weights_from(const double* moments, double flux, double (*out)[product
 }
 
 // Adds the terms of one Gauss-Legendre piece, centre mid and half-width hw
-// in theta, to the Chebyshev moments M (see TableSource::chebyshev_moments).
+// in theta, to the Chebyshev moments M (see chebyshev_moments below).
 // The N nodes run their three-term recurrences side by side: one node's
 // recurrence is a chain of dependent multiplications, N of them are
 // independent chains that the processor overlaps.  Each M[j] still receives
@@ -68,7 +69,7 @@ void add_chebyshev_terms(const GaussNode* rule, double mid, double hw, double sl
         t[q] = x;
     }
     for (int q = 0; q < N; ++q) M[0] += f[q];
-    for (int j = 1; j < TableSource::CHEBYSHEV_MOMENTS; ++j) {
+    for (int j = 1; j < TableMoments::CHEBYSHEV; ++j) {
         for (int q = 0; q < N; ++q) M[j] += f[q] * t[q];
         for (int q = 0; q < N; ++q) {
             const double t_next = x2[q] * t[q] - t_prev[q];
@@ -129,65 +130,23 @@ const double* LinearLawSource::near_weights(int rule) const {
 
 const double* LinearLawSource::even_moments() const { return LINEAR_LAW_EVEN_MOMENTS; }
 
-TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
-                         const std::vector<double>& bf, StopPoll& stop)
-    : profile_(profile), bl_(bl), bf_(bf) {
-    const std::size_t n = std::min(bl.size(), bf.size());
-    if (n == 0) return;
-    for (std::size_t i = 0; i < n; ++i)
-        if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
-    regular_ = true;
-    if (!chebyshev_moments(stop)) {
-        stopped_ = true;
-        return;
-    }
-    // Every moment from the Chebyshev ones, which are sums of positive
-    // quadrature terms for a positive profile: the flux
-    // 2 pi int_0^1 P r dr = 2 pi int_0^1 P mu dmu = pi (M_0 + M_1), and the even
-    // moments through the polynomials 2 mu (1 - mu^2)^k.  Formed directly from
-    // the segments, b^(2k+2) - a^(2k+2) of a short segment near the rim (and the
-    // slope and intercept of a steep one) would cancel to 1e-13 of the flux.
-    flux_ = PI * (chebyshev_[0] + chebyshev_[1]);
-    for (int k = 0; k < EVEN_MOMENTS; ++k) {
-        double sum = 0.0;
-        for (int j = 0; j < CHEBYSHEV_MOMENTS; ++j) sum += EVEN_FROM_CHEBYSHEV[k][j] * chebyshev_[j];
-        even_[k] = (PI * sum) / flux_;
-    }
-    near_weights_from(chebyshev_, flux_, weights_);
-    // The table's lines, merged across radii where the slope does not
-    // change: only true kinks cut the integral or bound the graded layers (a
-    // flat table of many radii is one line).  A merged line is that of its
-    // first segment, as interp forms it; the others agree with it to rounding.
-    if (n > 1) {
-        knot_.push_back(bl[0]);
-        for (std::size_t k = 0; k + 1 < n; ++k) {
-            const double slope = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
-            if (k == 0 || slope != slope_.back()) {
-                if (k > 0) knot_.push_back(bl[k]);
-                slope_.push_back(slope);
-                intercept_.push_back(bf[k] - bl[k] * slope);
-            }
-        }
-        knot_.push_back(bl[n - 1]);
-    }
-    int inside = 0;
-    for (const double x : knot_) inside += (0 < x && x < 1);
-    fine_ = inside > MAX_TABLE_CUTS;
-}
+namespace {
 
-bool TableSource::chebyshev_moments(StopPoll& stop) {
-    const std::size_t n = std::min(bl_.size(), bf_.size());
+// Adds int_0^1 P(r(mu)) T_j(2 mu - 1) dmu for the table bl -> bf (at least
+// one point) to M; false if `stop` said stop.
+bool chebyshev_moments(const std::vector<double>& bl, const std::vector<double>& bf, StopPoll& stop,
+                       double* M) {
+    const std::size_t n = bl.size();
     const std::size_t segments = n == 1 ? 1 : n - 1;
-    double M[CHEBYSHEV_MOMENTS] = {};
     for (std::size_t i = 0; i < segments; ++i) {
         if (stop.stop_after()) return false;
-        double a = 0.0, b = 1.0, slope = 0.0, intercept = bf_[0];
+        double a = 0.0, b = 1.0, slope = 0.0, intercept = bf[0];
         if (n > 1) {
-            a = std::max(bl_[i], 0.0);
-            b = std::min(bl_[i + 1], 1.0);
+            a = std::max(bl[i], 0.0);
+            b = std::min(bl[i + 1], 1.0);
             if (!(a < b)) continue;
-            slope = (bf_[i + 1] - bf_[i]) / (bl_[i + 1] - bl_[i]);
-            intercept = bf_[i] - bl_[i] * slope;
+            slope = (bf[i + 1] - bf[i]) / (bl[i + 1] - bl[i]);
+            intercept = bf[i] - bl[i] * slope;
         }
         // int P(r(mu)) T_j(2 mu - 1) dmu over the segment, with mu = cos theta,
         // r = sin theta, dmu = -sin theta dtheta: smooth in theta throughout.
@@ -207,19 +166,127 @@ bool TableSource::chebyshev_moments(StopPoll& stop) {
             }
         }
     }
-    std::copy(M, M + CHEBYSHEV_MOMENTS, chebyshev_);
     return true;
 }
 
+std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>& bl,
+                                                       const std::vector<double>& bf, StopPoll& stop) {
+    const std::size_t n = bl.size();
+    auto made = std::make_shared<TableMoments>();
+    TableMoments& t = *made;
+    if (!chebyshev_moments(bl, bf, stop, t.chebyshev)) return nullptr;
+    // Every moment from the Chebyshev ones, which are sums of positive
+    // quadrature terms for a positive profile: the flux
+    // 2 pi int_0^1 P r dr = 2 pi int_0^1 P mu dmu = pi (M_0 + M_1), and the even
+    // moments through the polynomials 2 mu (1 - mu^2)^k.  Formed directly from
+    // the segments, b^(2k+2) - a^(2k+2) of a short segment near the rim (and the
+    // slope and intercept of a steep one) would cancel to 1e-13 of the flux.
+    t.flux = PI * (t.chebyshev[0] + t.chebyshev[1]);
+    for (int k = 0; k < EVEN_MOMENTS; ++k) {
+        double sum = 0.0;
+        for (int j = 0; j < CHEBYSHEV_MOMENTS; ++j) sum += EVEN_FROM_CHEBYSHEV[k][j] * t.chebyshev[j];
+        t.even[k] = (PI * sum) / t.flux;
+    }
+    near_weights_from(t.chebyshev, t.flux, t.weights);
+    // The table's lines, merged across radii where the slope does not
+    // change: only true kinks cut the integral or bound the graded layers (a
+    // flat table of many radii is one line).  A merged line is that of its
+    // first segment, as interp forms it; the others agree with it to rounding.
+    if (n > 1) {
+        t.knot.push_back(bl[0]);
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+            const double slope = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
+            if (k == 0 || slope != t.slope.back()) {
+                if (k > 0) t.knot.push_back(bl[k]);
+                t.slope.push_back(slope);
+                t.intercept.push_back(bf[k] - bl[k] * slope);
+            }
+        }
+        t.knot.push_back(bl[n - 1]);
+    }
+    int inside = 0;
+    for (const double x : t.knot) inside += (0 < x && x < 1);
+    t.fine = inside > MAX_TABLE_CUTS;
+    return made;
+}
+
+// The moments of the tables used last.  A fit calls with the same table at
+// every step, often once per data set, and a table of 500 radii takes about
+// 100 us to form, a thousand times a separation far from the star.  An
+// entry is found by the bits of its radii and values, so a table changed in
+// place is another table, and gives the same moments as it would unkept.
+// Every call holds the interpreter lock, which orders all use of the
+// entries; a call keeps the entry it was given (shared_ptr) however a call
+// re-entering from a signal handler changes them.
+class TableMomentsCache {
+public:
+    static constexpr std::size_t ENTRIES = 8;
+    static constexpr std::size_t MAX_POINTS = 4096;  // 8 entries of at most 200 kB
+
+    std::shared_ptr<const TableMoments> find(const std::vector<double>& bl, const std::vector<double>& bf) {
+        for (std::size_t i = entries_.size(); i-- > 0;) {
+            if (same_bits(entries_[i].bl, bl) && same_bits(entries_[i].bf, bf)) {
+                // Most recently used last.
+                std::rotate(entries_.begin() + static_cast<std::ptrdiff_t>(i),
+                            entries_.begin() + static_cast<std::ptrdiff_t>(i) + 1, entries_.end());
+                return entries_.back().moments;
+            }
+        }
+        return nullptr;
+    }
+
+    void keep(const std::vector<double>& bl, const std::vector<double>& bf,
+              std::shared_ptr<const TableMoments> moments) {
+        if (bl.size() > MAX_POINTS) return;
+        Entry entry{bl, bf, std::move(moments)};
+        if (entries_.size() == ENTRIES) entries_.erase(entries_.begin());
+        entries_.push_back(std::move(entry));
+    }
+
+private:
+    struct Entry {
+        std::vector<double> bl, bf;
+        std::shared_ptr<const TableMoments> moments;
+    };
+    static bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+        return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+    }
+    std::vector<Entry> entries_;
+};
+
+}  // namespace
+
+std::shared_ptr<const TableMoments> table_moments(const std::vector<double>& bl,
+                                                  const std::vector<double>& bf, StopPoll& stop) {
+    static TableMomentsCache cache;
+    if (auto kept = cache.find(bl, bf)) return kept;
+    auto made = form_table_moments(bl, bf, stop);
+    if (made) cache.keep(bl, bf, made);
+    return made;
+}
+
+TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
+                         const std::vector<double>& bf, StopPoll& stop)
+    : profile_(profile) {
+    const std::size_t n = bl.size();
+    if (n == 0 || bf.size() != n) return;
+    for (std::size_t i = 0; i < n; ++i)
+        if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
+    regular_ = true;
+    moments_ = table_moments(bl, bf, stop);
+    stopped_ = !moments_;
+}
+
 bool TableSource::add_cuts(SourceCuts& cuts) const {
-    if (knot_.empty()) return true;  // one point: constant everywhere
-    if (fine_) {
+    const TableMoments& m = *moments_;
+    if (m.knot.empty()) return true;  // one point: constant everywhere
+    if (m.fine) {
         // Only where the table starts or ends: there it may jump to zero.
-        cuts.add(knot_.front());
-        cuts.add(knot_.back());
+        cuts.add(m.knot.front());
+        cuts.add(m.knot.back());
         return false;
     }
-    for (const double x : knot_) cuts.add(x);
+    for (const double x : m.knot) cuts.add(x);
     return true;
 }
 

@@ -22,6 +22,7 @@
 #pragma once
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 #include "magnification/source_integral.hpp"
@@ -60,6 +61,31 @@ public:
     bool stopped() const { return false; }
 };
 
+// What the ring family needs of a table besides its values: formed from the
+// table alone (its Chebyshev moments in mu, and from them its flux, even
+// moments and product-rule weights; its lines between kinks), the same for
+// every separation, star and call.
+struct TableMoments {
+    // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
+    static constexpr int CHEBYSHEV = 34;
+    double flux = 0.0;
+    double even[EVEN_MOMENTS] = {};
+    double chebyshev[CHEBYSHEV] = {};
+    double weights[product_rule::SIZES][product_rule::MAX_POINTS] = {};
+    // The radii where the table starts, kinks or ends, and the line between
+    // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
+    // radius k of the line, as interp forms them.
+    std::vector<double> knot, slope, intercept;
+    bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
+};
+
+// The moments of a regular table (radii strictly increasing, values finite,
+// equal lengths), in time linear in its length; `stop` is asked now and then,
+// and null is returned when it says stop.  The moments of the last few
+// tables are kept and returned again for the same table, found by its bits.
+std::shared_ptr<const TableMoments> table_moments(const std::vector<double>& bl,
+                                                  const std::vector<double>& bf, StopPoll& stop);
+
 // A tabulated profile bl -> bf, read as interp reads it: linear between the
 // radii, zero outside the table (a one-point table is its value everywhere).
 // Only a table whose radii increase strictly and whose values are finite has
@@ -67,9 +93,8 @@ public:
 // of the whole profile, as the table's own reading decides it.
 class TableSource {
 public:
-    // Forms the table's Chebyshev moments in mu, and from them its flux and
-    // even moments (time linear in the table's length); `stop` is asked now
-    // and then, and stopped() tells whether it said stop.
+    // Finds or forms the table's moments (table_moments); stopped() tells
+    // whether `stop` said stop meanwhile.
     TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
                 const std::vector<double>& bf, StopPoll& stop);
     bool regular() const { return regular_; }
@@ -78,38 +103,28 @@ public:
         (void)mu;
         return profile_(r);
     }
-    double flux() const { return flux_; }
-    const double* even_moments() const { return even_; }
+    double flux() const { return moments_->flux; }
+    const double* even_moments() const { return moments_->even; }
     // As LinearLawSource's.
-    const double* near_weights(int rule) const { return weights_[rule]; }
+    const double* near_weights(int rule) const { return moments_->weights[rule]; }
     // The radii inside the star where a coarse table has kinks or ends; true
     // when these are all its kinks there, false for a fine table, cut only
     // where it starts and ends.
     bool add_cuts(SourceCuts& cuts) const;
     // The table as lines between its kinks, for the integral with the lens
     // on the star when add_cuts says false.
-    PiecewiseLine lines() const { return {knot_.data(), slope_.data(), intercept_.data(), knot_.size()}; }
-
-    // Moments M_j = int_0^1 P T_j(2 mu - 1) dmu formed from the table, j < this.
-    static constexpr int CHEBYSHEV_MOMENTS = 34;
+    PiecewiseLine lines() const {
+        const TableMoments& m = *moments_;
+        return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size()};
+    }
 
 private:
-    bool chebyshev_moments(StopPoll& stop);
-
     const PiecewiseLinear& profile_;
-    const std::vector<double>& bl_;
-    const std::vector<double>& bf_;
     bool regular_ = false;
     bool stopped_ = false;
-    double flux_ = 0.0;
-    double even_[EVEN_MOMENTS] = {};
-    double chebyshev_[CHEBYSHEV_MOMENTS] = {};
-    double weights_[product_rule::SIZES][product_rule::MAX_POINTS] = {};
-    // The radii where the table starts, kinks or ends, and the line between
-    // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
-    // radius k of the line, as interp forms them.
-    std::vector<double> knot_, slope_, intercept_;
-    bool fine_ = false;  // more than MAX_TABLE_CUTS knots inside the star
+    // Shared with the cache of table_moments: a call keeps its own however
+    // the cache changes meanwhile.
+    std::shared_ptr<const TableMoments> moments_;
 };
 
 // The mean-value series of a star with even moments m (m[0] the ratio of the
