@@ -490,3 +490,43 @@ def test_a_signal_handler_during_a_conversion(argument, kind):
             assert got == read, case
         else:  # the conversion ended where the handler cut the sequence, or where it was
             assert (n // 2 if action == "shrink" else 0) <= got < n, case
+
+
+# A signal handler that calls the ring family with tables of its own while a
+# call with another table is on the star: the handler's calls push that
+# table's kept moments out of the module's store, and the call in progress
+# must finish with its own, as a call that nothing interrupted.  In a child
+# process, so that a crash fails the test instead of ending the run.
+REENTERING_TABLES = r"""
+import signal, sys
+import numpy as np
+import tarnivox
+
+f = tarnivox.integrated_flux_map_heyrovsky_magnification
+r = np.sin(0.5 * np.pi * (1.0 - (1.0 - np.linspace(0.0, 1.0, 4000)) ** 2))
+bl = r.tolist()
+bf = (0.4 + 0.6 * np.sqrt(np.clip(1.0 - r * r, 0.0, None))).tolist()
+l = np.linspace(0.0, 1.0, 3000).tolist()
+ran = []
+
+def handler(signum, frame):
+    for k in range(9):  # more tables than are kept
+        f([0.5], 1.0, 0.1, [0.0, 1.0], [1.0, 1.0 + len(ran) + 0.1 * k])
+    ran.append(signum)
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 1e-3, 1e-3)
+interrupted = f(l, 1.0, 0.1, bl, bf)
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(len(ran), interrupted == f(l, 1.0, 0.1, bl, bf), flush=True)
+"""
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
+def test_a_signal_handler_calling_with_other_tables():
+    child = subprocess.run([sys.executable, "-c", REENTERING_TABLES], capture_output=True, text=True,
+                           timeout=300)
+    assert child.returncode == 0, f"the child ended with {child.returncode}:\n{child.stderr[-3000:]}"
+    handled, same = child.stdout.split()
+    assert int(handled) >= 3, f"the handler ran {handled} times during the call"
+    assert same == "True"
