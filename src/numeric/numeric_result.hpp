@@ -34,26 +34,26 @@ private:
     Kind kind_;
 };
 
-// A value of type T or a NumericError.  T must be default-constructible
-// (double and std::vector<double> are the only ones used); a failure holds a
-// default T, which for a vector allocates nothing.  Numeric<double> is three
-// machine words at most.
+// A value of type T or a NumericError.  The error's text doubles as the tag:
+// null while a value is held (an error's text never is).  T must be
+// default-constructible (double and std::vector<double> are the only ones
+// used); a failure holds a default T, which for a vector allocates nothing.
 template <class T>
 class Numeric {
 public:
     Numeric(const T& value) : value_(value) {}
     Numeric(T&& value) : value_(std::move(value)) {}
     Numeric(NumericError error) noexcept
-        : message_(error.message()), kind_(error.kind()), failed_(true) {}
+        : message_(error.message()), kind_(error.kind()) {}
 
-    explicit operator bool() const noexcept { return !failed_; }
+    explicit operator bool() const noexcept { return message_ == nullptr; }
 
     // The value; only meaningful when the result is true.
     const T& operator*() const noexcept { return value_; }
 
     // The error; only meaningful when the result is false.
     NumericError error() const noexcept {
-        assert(failed_ && "error() of a value");
+        assert(message_ != nullptr && "error() of a value");
         return NumericError(message_, kind_);
     }
 
@@ -61,7 +61,6 @@ private:
     T value_{};
     const char* message_ = nullptr;  // the error's text; null while a value is held
     NumericError::Kind kind_ = NumericError::Kind::kernel;
-    bool failed_ = false;
 };
 
 inline NumericError numeric_error(const char* message) { return NumericError(message); }
