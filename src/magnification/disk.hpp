@@ -54,7 +54,6 @@ inline double concentric_disk_at(double u, double rho, double r) {
 // ulp above this double, so close to halfway that another cbrt may return the
 // next one, and with it another step and other bits in the disk family.
 inline constexpr double CBRT_EPS = 6.0554544523933395e-06;
-constexpr double cbrt_eps() { return CBRT_EPS; }
 
 // The rim limit is used within a fixed fraction of the radius of the rim,
 // |l - 1| < 1e-5: there the general form cancels (its error grows like
@@ -70,16 +69,16 @@ inline constexpr double SMALL_DISK_DISTANCE = 50.0;
 
 // d/dr [pi r^2 f(r)] = 2 pi r (f + r f'/2) at radius r: the flux of the annulus
 // at r, weighted with f.  f' is the central difference with step
-// h = (|r| + 1) eps3, eps3 = cbrt_eps() read once by the caller, f(r + h)
+// h = (|r| + 1) CBRT_EPS, f(r + h)
 // evaluated before f(r - h); inside a negative radius f is not evaluated and
 // the derivative is 0.  The disk family's integrand and the benchmarks' count
 // of its evaluations share this step.
 template <class F>
-double annulus_flux(F&& f, double r, double eps3) {
+double annulus_flux(F&& f, double r) {
     double fr = 0.0, D = 0.0;
     if (!(r < 0)) {
         fr = f(r);
-        const double h = (std::fabs(r) + 1.0) * eps3;
+        const double h = (std::fabs(r) + 1.0) * CBRT_EPS;
         const double f_up = f(r + h);
         const double f_down = f(r - h);
         D = (f_up - f_down) / (h + h);
@@ -111,13 +110,12 @@ Numeric<std::vector<double>> _integrated_witt_mao_magnification(const std::vecto
     std::vector<double> out;
     out.reserve(l.size());
     const double rho = rstar / re;
-    const double eps3 = cbrt_eps();
     for (const double li : l) {
         if (stop.stop_after(StopPoll::PERIOD)) return stopped();  // ~1 ms a separation
         const double u = li * rho;
         auto f = [&](double r) { return concentric_disk_at(u, rho, r); };
         auto G = [&](double r) {
-            const double W = annulus_flux(f, r, eps3);
+            const double W = annulus_flux(f, r);
             return profile(r) * W;
         };
         SourceCuts cuts = lens_cut(li);

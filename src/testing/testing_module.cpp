@@ -323,8 +323,7 @@ PyObject* disk_at(PyObject*, PyObject* args) {
         if (std::isfinite(v)) sum += v;
         return v;
     };
-    const double eps3 = cbrt_eps();
-    for (Py_ssize_t i = 0; i < radii.size(); ++i) annulus_flux(f, radii.data()[i], eps3);
+    for (Py_ssize_t i = 0; i < radii.size(); ++i) annulus_flux(f, radii.data()[i]);
     return PyFloat_FromDouble(sum);
 }
 
