@@ -274,7 +274,6 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
     regular_ = true;
     moments_ = table_moments(bl, bf, stop);
-    stopped_ = !moments_;
 }
 
 bool TableSource::add_cuts(SourceCuts& cuts) const {

@@ -98,7 +98,8 @@ public:
     TableSource(const PiecewiseLinear& profile, const std::vector<double>& bl,
                 const std::vector<double>& bf, StopPoll& stop);
     bool regular() const { return regular_; }
-    bool stopped() const { return stopped_; }
+    // A regular table without moments: `stop` said stop while they were formed.
+    bool stopped() const { return regular_ && !moments_; }
     double brightness(double r, double mu) const {
         (void)mu;
         return profile_(r);
@@ -121,7 +122,6 @@ public:
 private:
     const PiecewiseLinear& profile_;
     bool regular_ = false;
-    bool stopped_ = false;
     // Shared with the cache of table_moments: a call keeps its own however
     // the cache changes meanwhile.
     std::shared_ptr<const TableMoments> moments_;
