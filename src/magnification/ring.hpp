@@ -55,7 +55,10 @@ inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
 //   S = (1 + e_0) - e_0 U,  U = sum_{j>=1} R_j (1 - e_j) / 2,
 //   R_1 = 1, R_{j+1} = R_j e_j / 2,
 // (U = 1 - (sum_{j>=1} R_j) / 2), whose terms are all positive while e_j > 0,
-// with 1 + e_0 and (1 - e_j) / 2 from their own quotients.  Only +, -, *, /
+// with 1 + e_0 = 2 p_0^2 / d_0 and, from t_j = a_j g_j / d_j (d_j = p_j^2 + a_j g_j),
+// (1 - e_j) / 2 = t_j and e_j / 2 = 1/2 - t_j: one reciprocal of d_j a step.
+// Where t_j nears 1/2, 1/2 - t_j loses digits, but R_j is then already far
+// below eps U and the sum no longer feels it.  Only +, -, *, /
 // and sqrt: the same bits on every correctly rounded platform.  A ring
 // through the lens itself (g = 0), or a NaN, gives NaN.
 struct RingMagnification {
@@ -85,8 +88,9 @@ struct RingMagnification {
         double ag = a * gm;
         double p2 = p * p;
         double d = p2 + ag;
-        const double e0 = (p2 - ag) / d;
-        const double one_plus_e0 = (p2 + p2) / d;
+        const double inv0 = 1.0 / d;
+        const double e0 = (p2 - ag) * inv0;
+        const double one_plus_e0 = (p2 + p2) * inv0;
         double R = 1.0, U = 0.0;
         for (int step = 1;; ++step) {
             if (step == MAX_STEPS) return NAN;
@@ -97,9 +101,9 @@ struct RingMagnification {
             ag = a * gm;
             p2 = p * p;
             d = p2 + ag;
-            const double e = (p2 - ag) / d;
-            U += R * (ag / d);  // R (1 - e) / 2
-            R = (R * e) / 2;
+            const double t = ag / d;  // (1 - e) / 2
+            U += R * t;
+            R = R * (0.5 - t);  // R e / 2
             if (std::fabs(a - gm) < AGM_CLOSE * a && std::fabs(R) < TOLERANCE * U) break;
         }
         const double S = one_plus_e0 - e0 * U;
@@ -108,147 +112,195 @@ struct RingMagnification {
     }
 };
 
-// Where the integrand over the star, in theta (r = sin theta), is singular
-// for a lens at l < PRODUCT_START (stellar radii), q = re / rstar: where r is
-// one of +-l (the ring through the lens and its mirror image, a logarithm)
-// or +-l +- 2iq (where D = 4 q^2 + g^2 or 4 q^2 + s^2 vanishes), that is at
-// theta = +-asin(l), pi - asin(l), and, with z = asin(l + 2iq), at +-z,
-// pi - z and their conjugates; for l > 1, asin(l) = pi/2 + i acosh l.
-// sin is entire, so nothing else is singular within pi/2 of [0, pi/2].
-struct OnStarSingularities {
-    // Each as theta = re + i im.  Written with the real functions of the C
-    // library (asin, acosh, hypot), not <complex>, whose implementations
-    // differ between standard libraries in the last bits and would move the
-    // layers, and so the results, from one build to another.
-    double lens_re, lens_im, z_re, z_im;
-    OnStarSingularities(double l, double q) {
+// Where the ring magnification, continued to a complex radius r, is singular
+// for a lens at l (stellar radii), q = re / rstar: at r = +-l, the ring
+// through the lens and its mirror image (logarithms), and at r = +-l +- 2iq,
+// where D = 4 q^2 + g^2 or 4 q^2 + s^2 vanishes.  The integral over the star
+// is taken in r itself or in theta, r = sin theta; this holds the points in
+// either coordinate, those with Im >= 0 (the set is symmetric about the real
+// axis), and tells the graded rule where they lie as seen from a piece's end.
+class LensSingularities {
+public:
+    static constexpr int MAX_POINTS = 6;
+
+    // In r: +-l, +-l + 2iq.
+    static LensSingularities in_radius(double l, double q) {
+        LensSingularities p;
+        p.lens_ = l;
+        p.add(l, 0.0);
+        p.add(-l, 0.0);
+        p.add(l, 2.0 * q);
+        p.add(-l, 2.0 * q);
+        return p;
+    }
+
+    // In theta, where sin is entire and r = +-l is reached at theta = +-asin(l)
+    // and pi - asin(l) (for l > 1, asin(l) = pi/2 + i acosh l, and pi - asin(l)
+    // is its conjugate), and r = l + 2iq at z = asin(l + 2iq), -conj(z) and
+    // pi - conj(z) (nothing else lies within pi/2 of [0, pi/2]).  Written with
+    // the real functions of the C library (asin, acosh, sqrt), not <complex>,
+    // whose implementations differ between standard libraries in the last
+    // bits and would move the layers, and so the results, from one build to
+    // another.
+    static LensSingularities in_angle(double l, double q) {
+        LensSingularities p;
         if (l <= 1.0) {
-            lens_re = std::asin(l);
-            lens_im = 0.0;
+            p.lens_ = std::asin(l);
+            p.add(p.lens_, 0.0);
+            p.add(-p.lens_, 0.0);
+            p.add(PI - p.lens_, 0.0);
         } else {
-            lens_re = HALF_PI;
-            lens_im = std::acosh(l);
+            p.lens_ = HALF_PI;
+            p.add(HALF_PI, std::acosh(l));
         }
         // asin(x + i y), x, y >= 0: asin(x / alpha) + i acosh(alpha) with
         // alpha = (|z + 1| + |z - 1|) / 2 (Hull, Fairgrieve & Tang, ACM TOMS
         // 23 (1997) 299).
         const double x = l, y = 2.0 * q;
         const double alpha = 0.5 * (std::hypot(x + 1.0, y) + std::hypot(x - 1.0, y));
-        z_re = std::asin(std::fmin(x / alpha, 1.0));
-        z_im = std::acosh(std::fmax(alpha, 1.0));
+        const double z_re = std::asin(std::fmin(x / alpha, 1.0));
+        const double z_im = std::acosh(std::fmax(alpha, 1.0));
+        p.add(z_re, z_im);
+        p.add(-z_re, z_im);
+        p.add(PI - z_re, z_im);
+        return p;
     }
-    // The distance from theta = e, on [0, pi/2], to the nearest of them that
-    // is not e itself (NaN if none is known, as for a NaN q).
+
+    // The ring through the lens in this coordinate, or the end of the star
+    // nearest to it when it lies off the star: every piece is graded from
+    // its end nearest to this.
+    double lens() const { return lens_; }
+
+    // The distance from e to the nearest point that is not e itself (NaN if
+    // none is known, as for a NaN q).
     double distance(double e) const {
-        const double at[6][2] = {{lens_re, lens_im}, {-lens_re, lens_im}, {PI - lens_re, lens_im},
-                                 {z_re, z_im},       {-z_re, z_im},       {PI - z_re, z_im}};
         double d = NAN;
-        for (const auto& s : at) {
-            const double dist = std::hypot(s[0] - e, s[1]);
+        for (int k = 0; k < count_; ++k) {
+            const double dist = std::hypot(re_[k] - e, im_[k]);
             if (dist > 0) d = std::fmin(d, dist);
         }
         return d;
     }
+
+    // The points but e itself as seen from e looking towards o, into `out`
+    // (MAX_POINTS long); returns their number.  A point at e is the
+    // logarithm that the graded rule integrates exactly: at l = 1 the ring
+    // through the lens and its image in the rim both lie at theta = pi/2.
+    int seen_from(double e, double o, SingularPoint* out) const {
+        const double towards = o > e ? 1.0 : -1.0;
+        int n = 0;
+        for (int k = 0; k < count_; ++k) {
+            const double along = (re_[k] - e) * towards;
+            if (along == 0 && im_[k] == 0) continue;
+            out[n++] = {along, im_[k]};
+        }
+        return n;
+    }
+
+private:
+    void add(double re, double im) {
+        re_[count_] = re;
+        im_[count_] = im;
+        ++count_;
+    }
+    double re_[MAX_POINTS] = {};
+    double im_[MAX_POINTS] = {};
+    int count_ = 0;
+    double lens_ = 0.0;
 };
 
-// The integral over the star of a table, linear in r between its radii
-// (`table`), times 2 pi r A_ring, for a lens at l < PRODUCT_START: in r, cut
-// at `cuts` (the ring through the lens and where the table starts or ends),
-// each piece inside the table by the graded rule for kinked weights from its
-// end nearest the lens.  In r the integrand 2 pi r A_ring is singular at
-// r = l and its mirror r = -l (logarithms) and at r = +-l +- 2iq (where D or
-// 4 q^2 + s^2 vanishes); the rim is no singularity of it, nor of the table.
-template <class Ring>
-double kinked_on_star(double l, double rho, const PiecewiseLine& table, const Ring& ring,
-                      const SourceCuts& cuts, int& samples) {
-    const double two_q = 2.0 / rho;
-    auto G = [&](double r) { return (TWO_PI * r) * ring(l, r); };
-    auto distance = [&](double e) {  // to the nearest singularity that is not e
-        const double at[4] = {std::fabs(e - l), std::fabs(e + l), std::hypot(e - l, two_q),
-                              std::hypot(e + l, two_q)};
-        double d = NAN;
-        for (const double x : at)
-            if (x > 0) d = std::fmin(d, x);
-        return d;
-    };
-    const double first = table.x[0], last = table.x[table.n - 1];
+// The integral over the star [0, 1] in r, cut at the sorted radii `cuts`,
+// in the coordinate x = to_x(r) that runs from 0 to `end`: the sum of
+// piece(e, o) over the pieces, e the end of each nearest to `lens`, o the
+// other.  The pieces are summed from the centre outwards.
+template <class ToX, class Piece>
+double sum_over_pieces(const SourceCuts& cuts, ToX&& to_x, double end, double lens, Piece&& piece) {
     double a = 0.0, sum = 0.0;
     for (int i = 0; i <= cuts.count; ++i) {
-        const double b = i < cuts.count ? cuts.r[i] : 1.0;
+        const double b = i < cuts.count ? to_x(cuts.r[i]) : end;
         if (!(a < b)) continue;
-        // A piece off the table, where the profile is zero, adds nothing.
-        if (first <= a && b <= last) {
-            const bool from_b = std::fabs(b - l) < std::fabs(a - l);
-            const double e = from_b ? b : a;
-            sum += integrate_graded_kinked(G, e, from_b ? a : b, distance(e), table, samples);
-        }
+        const bool from_b = std::fabs(b - lens) < std::fabs(a - lens);
+        sum += piece(from_b ? b : a, from_b ? a : b);
         a = b;
     }
     return sum;
 }
 
+// The integral over the star of the brightness times 2 pi r A_ring, for a
+// lens at l < PRODUCT_START, rho = rstar / re, cut at the ring through the
+// lens and where `source` says (source.add_cuts); `samples` counts the ring
+// evaluations.  Each piece takes a graded rule from its end nearest to the
+// ring through the lens, where A_ring diverges like log|r - l|; for l > 1
+// that ring lies off the star and the rule grades towards the rim.
+// - A smooth source: in theta, r = sin theta, r dr = sin theta cos theta
+//   dtheta, which keeps a profile's sqrt(1 - r^2) smooth at the rim (the rim
+//   is no singularity in theta); integrate_graded, with the singular points
+//   as they lie from each piece's end.
+// - A fine table, kinked inside the pieces: in r, where it is linear between
+//   its radii, by integrate_graded_kinked; a piece off the table, where the
+//   profile is zero, adds nothing.
+template <class Source, class Ring>
+double integral_on_star(double l, double rho, const Source& source, const Ring& ring, int& samples) {
+    SourceCuts cuts;
+    cuts.add(l);
+    source.add_cuts(cuts);
+    cuts.sort();
+    const double q = 1.0 / rho;
+    if (source.kinked()) {
+        const PiecewiseLine table = source.lines();
+        const double first = table.x[0], last = table.x[table.n - 1];
+        const LensSingularities near = LensSingularities::in_radius(l, q);
+        auto G = [&](double r) { return (TWO_PI * r) * ring(l, r); };
+        return sum_over_pieces(cuts, [](double r) { return r; }, 1.0, near.lens(), [&](double e, double o) {
+            if (!(first <= std::fmin(e, o) && std::fmax(e, o) <= last)) return 0.0;
+            return integrate_graded_kinked(G, e, o, near.distance(e), table, samples);
+        });
+    }
+    const LensSingularities near = LensSingularities::in_angle(l, q);
+    auto G = [&](double theta) {
+        const double r = std::sin(theta);
+        const double mu = std::cos(theta);
+        return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
+    };
+    return sum_over_pieces(cuts, [](double r) { return std::asin(r); }, HALF_PI, near.lens(),
+                           [&](double e, double o) {
+                               SingularPoint seen[LensSingularities::MAX_POINTS];
+                               const int count = near.seen_from(e, o, seen);
+                               return integrate_graded(G, e, o, seen, count, samples);
+                           });
+}
+
 // The magnification of the star `source` for a lens at l (stellar radii),
 // rho = rstar / re, with `ring`(l, r) the ring magnification, divided by the
 // star's flux.  A NaN or negative l, or a NaN rho, gives NaN; an infinite l
-// the point-source limit 1.  Every ring evaluated counts as one unit of work
-// of `stop`; when it says stop, `halted` is set and the value is meaningless.
+// the point-source limit 1.  Every ring evaluated (every series term, far
+// from the star, as one) is a unit of work of `stop`, asked once the value
+// is formed; when it says stop, `halted` is set and NaN returned.
 template <class Source, class Ring>
 double ring_family_at(double l, double rho, const Source& source, const Ring& ring, StopPoll& stop,
                       bool& halted) {
     if (!(l >= 0) || std::isnan(rho)) return NAN;
     const double* m = source.even_moments();
     if (l == INFINITY) return m[0];
+    double value;
+    int work;
     if (l >= SERIES_START) {
-        halted = stop.stop_after();
-        return far_field_series(l * rho, 1.0 / (l * l), m);
-    }
-    if (l >= PRODUCT_START) {
+        value = far_field_series(l * rho, 1.0 / (l * l), m);
+        work = 1;
+    } else if (l >= PRODUCT_START) {
         const int rule = l < PRODUCT_24_START ? 2 : l < PRODUCT_16_START ? 1 : 0;
         const double* W = source.near_weights(rule);
-        const int points = product_rule::SIZE[rule];
-        halted = stop.stop_after(points);
-        if (halted) return NAN;
         const ChebyshevNode* node = product_rule::nodes(rule);
+        work = product_rule::SIZE[rule];
         double sum = 0.0;
-        for (int i = 0; i < points; ++i) sum += W[i] * ring(l, node[i].r);
-        return sum;
-    }
-    // On the star: in theta (r = sin theta, r dr = sin theta cos theta dtheta),
-    // which keeps the profile's sqrt(1 - r^2) smooth at the rim, cut at the
-    // ring through the lens and at a coarse table's radii.  Each piece takes
-    // the graded rule from its end nearest the ring through the lens, where
-    // A_ring diverges like log|r - l|; for l > 1 that ring is the complex
-    // theta = pi/2 + i acosh l, and the rule grades towards the rim.  A fine
-    // table, with kinks inside the pieces, is integrated in r, where it is
-    // linear between its radii, by the graded rule for kinked weights.
-    SourceCuts cuts;
-    cuts.add(l);
-    const bool smooth = source.add_cuts(cuts);
-    cuts.sort();
-    double sum = 0.0;
-    int samples = 0;
-    if (!smooth) {
-        sum = kinked_on_star(l, rho, source.lines(), ring, cuts, samples);
+        for (int i = 0; i < work; ++i) sum += W[i] * ring(l, node[i].r);
+        value = sum;
     } else {
-        const OnStarSingularities near(l, 1.0 / rho);  // q = 1 / rho
-        auto G = [&](double theta) {
-            const double r = std::sin(theta);
-            const double mu = std::cos(theta);
-            return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
-        };
-        const double lens = near.lens_re;  // asin(l), or pi/2 for l >= 1
-        double a = 0.0;
-        for (int i = 0; i <= cuts.count; ++i) {
-            const double b = i < cuts.count ? std::asin(cuts.r[i]) : HALF_PI;
-            if (!(a < b)) continue;
-            const bool from_b = std::fabs(b - lens) < std::fabs(a - lens);
-            const double e = from_b ? b : a;
-            sum += integrate_graded(G, e, from_b ? a : b, near.distance(e), samples);
-            a = b;
-        }
+        work = 0;
+        value = integral_on_star(l, rho, source, ring, work) / source.flux();
     }
-    halted = stop.stop_after(samples);
-    return sum / source.flux();
+    halted = stop.stop_after(work);
+    return halted ? NAN : value;
 }
 
 // Magnification of a star with radial brightness profile I(r):

@@ -276,17 +276,16 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
     moments_ = table_moments(bl, bf, stop);
 }
 
-bool TableSource::add_cuts(SourceCuts& cuts) const {
+void TableSource::add_cuts(SourceCuts& cuts) const {
     const TableMoments& m = *moments_;
-    if (m.knot.empty()) return true;  // one point: constant everywhere
+    if (m.knot.empty()) return;  // one point: constant everywhere
     if (m.fine) {
         // Only where the table starts or ends: there it may jump to zero.
         cuts.add(m.knot.front());
         cuts.add(m.knot.back());
-        return false;
+        return;
     }
     for (const double x : m.knot) cuts.add(x);
-    return true;
 }
 
 }  // namespace tarnivox

@@ -54,9 +54,10 @@ public:
     // is sum_i weights[i] A_ring(l, r_i).
     // They are the same for every call, and made once per process.
     const double* near_weights(int rule) const;
-    // No kinks: every piece between the cuts is smooth.
-    bool add_cuts(SourceCuts&) const { return true; }
-    // Never asked for, as add_cuts says true.
+    // Smooth across the star: no cuts, and no kinks between them.
+    void add_cuts(SourceCuts&) const {}
+    bool kinked() const { return false; }
+    // Never asked for, as kinked() says false.
     PiecewiseLine lines() const { return {nullptr, nullptr, nullptr, 0}; }
     bool stopped() const { return false; }
 };
@@ -108,12 +109,13 @@ public:
     const double* even_moments() const { return moments_->even; }
     // As LinearLawSource's.
     const double* near_weights(int rule) const { return moments_->weights[rule]; }
-    // The radii inside the star where a coarse table has kinks or ends; true
-    // when these are all its kinks there, false for a fine table, cut only
-    // where it starts and ends.
-    bool add_cuts(SourceCuts& cuts) const;
+    // The radii inside the star where a coarse table has kinks or ends; a
+    // fine table is cut only where it starts and ends.
+    void add_cuts(SourceCuts& cuts) const;
+    // Whether kinks remain between the cuts: a fine table's.
+    bool kinked() const { return moments_->fine; }
     // The table as lines between its kinks, for the integral with the lens
-    // on the star when add_cuts says false.
+    // on the star when kinked() says true.
     PiecewiseLine lines() const {
         const TableMoments& m = *moments_;
         return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size()};

@@ -1,26 +1,52 @@
 // Graded Gaussian quadrature over a piece [e, o] (or [o, e]) whose integrand
 // is analytic except, at most, for a logarithmic singularity at the end e,
 //   f(e + t) = p(t) + q(t) log t,  p and q analytic near t = 0,
-// and for singularities off the piece at a known distance d from e.
+// and for singularities off the piece.
 //
-// The piece is cut into layers that grow geometrically away from e:
-//   [0, h0], [h0, R h0], [R h0, R^2 h0], ...,  h0 = min(d, length),
-// up to the other end, which cuts the last one short.  (Merging a short
-// remainder into the layer before it saves about 4 % of the samples but lets
-// that layer's ratio reach 3.4, and cost the ring family 1e-11 just outside
-// the star's rim.)  The first layer takes the Gaussian rule for
+// The piece is cut into layers that grow away from e:
+//   [0, h0], [h0, h1], [h1, h2], ...,
+// up to the other end.  The first layer takes the Gaussian rule for
 // p(t) + q(t) log t (J. Ma, V. Rokhlin and S. Wandzura, SIAM J. Sci. Comput.
 // 17 (1996) 120), exact for p and q of degree below its 14 points: on
-// [0, h0] the log h0 that scaling adds to log t is a polynomial term.  Every
-// later layer [a, R a] sees the singularity at e at distance a from its near
-// end and takes 10-point Gauss-Legendre, whose error on a function analytic
-// inside the ellipse with foci at the layer's ends through e falls like
-// rho^(-20), rho the sum of that ellipse's half-axes over the layer's
-// half-width: 4.4 for R = 2.5 (1e-13).  A singularity at distance d from e
-// is seen by the first layer at no less than its length and by the layers
-// after it at no less than their distance from e; so the error stays near
-// that of the smooth case however close the singularities come to e, at the
-// cost of log_R(length / d) layers.
+// [0, h0] the log h0 that scaling adds to log t is a polynomial term.  Its n
+// points integrate 2n functions, so, unlike an n-point Gauss-Legendre rule,
+// it is exact for p only up to degree n - 1: its error is that of the best
+// approximation of p and q by polynomials of degree 13, and falls only like
+// rho^(-14), rho the sum of the half-axes, over the layer's half-width, of
+// the largest ellipse with foci at the layer's ends inside which p and q are
+// analytic.  Every later layer sees the logarithm at e from outside and takes
+// Gauss-Legendre, exact to twice its number of points, whose error falls
+// like rho^(-2n).
+//
+// How far a layer may reach is set by the singular points themselves, as
+// seen from e: a point at distance D ahead of a layer's near end allows less
+// than one behind it (the ellipse of a layer [s, s + w] excludes a point z,
+// relative to s, when |z| + |z - w| >= c w, that is for
+//   w <= 2 (c |z| - Re z) / (c^2 - 1),
+// with z measured along the piece: D behind gives w = 2 D / (c - 1), D ahead
+// only 2 D / (c + 1)).  Two rules share this file:
+// - integrate_graded, for a smooth weight: the first layer keeps every
+//   singular point but e outside its ellipse of c = 2.5 (rho = 4.79), and
+//   each later layer keeps e and every other point outside its ellipse of
+//   c = 1.8 (rho = 3.30; with e alone, b = 3.5 a), for its 12-point
+//   Gauss-Legendre rule: 3.30^-24 = 3.5e-13 on the layer.  A layer that
+//   would leave less than 15 % of its width to the end takes the rest with
+//   it.  The first layer's bound, 4.79^-14 = 3e-10, is far from what it does:
+//   the logarithms at the points it keeps out are weak beside the integrand,
+//   and the integral over the star, against mpmath references, errs by at
+//   most about 3e-14 (lens on the star's rim, l = 1 exactly, included).
+// - integrate_graded_kinked, for a piecewise-linear weight: only the distance
+//   d from e to the nearest other singularity is known, and the layers are
+//   [0, h0], [h0, R h0], [R h0, R^2 h0], ..., h0 = min(d, length), R = 2.5:
+//   the first layer by the 14-point rule, seeing the nearest point at no
+//   less than its length (rho >= 5.83 when it lies behind e), each later one
+//   by 10-point Gauss-Legendre, whose ellipse through e has rho = 4.44
+//   (4.44^-20 = 1.2e-13).  (Merging a short remainder into the layer before
+//   it saves about 4 % of the samples but lets that layer's ratio reach 3.4,
+//   and cost the ring family 1e-11 just outside the star's rim.)
+// Either way the error stays near that of the smooth case however close the
+// singularities come to e, at the cost of a number of layers logarithmic in
+// the piece's length over their distance.
 #pragma once
 
 #include <algorithm>
@@ -34,8 +60,17 @@ namespace graded_rule {
 
 constexpr int LOG_POINTS = 14;
 constexpr int LEGENDRE_POINTS = 10;
-// The growth of the layers.
+// The growth of the layers of the rule for kinked weights.
 constexpr double RATIO = 2.5;
+// The rule for smooth weights: its later layers' Gauss-Legendre rule, and the
+// ellipses (sum of the distances to the foci over the layer's length) that
+// its first and later layers keep the singular points out of.
+constexpr int SMOOTH_LEGENDRE_POINTS = 12;
+constexpr double FIRST_ELLIPSE = 2.5;
+constexpr double LAYER_ELLIPSE = 1.8;
+// A layer that would end closer than this fraction of its width to the end
+// of the piece reaches the end.
+constexpr double STRETCH = 0.15;
 // h0 is at least this fraction of the piece: a singularity closer to e than
 // that is taken as lying at e (its share of the integral is of the order of
 // the fraction), which bounds the layers at about 30.
@@ -44,6 +79,7 @@ constexpr double SMALLEST_FIRST = 1e-12;
 // On [0, 1], in increasing x.
 extern const GaussNode LOG_GAUSS[LOG_POINTS];
 extern const GaussNode LEGENDRE[LEGENDRE_POINTS];
+extern const GaussNode SMOOTH_LEGENDRE[SMOOTH_LEGENDRE_POINTS];
 // LEGENDRE_RAMP[m][i]: the coefficient of y^m in
 //   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
 // per unit sample i of the polynomial p of degree below LEGENDRE_POINTS
@@ -52,12 +88,27 @@ extern const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS];
 
 }  // namespace graded_rule
 
-// The integral of f over the piece between e and o (either order),
-// with f singular at e as above and its other singularities at least d from
-// e.  `evaluations` is increased by the number of samples.  A sample that is
-// not finite counts as 0, as in the tanh-sinh rule.
+// A singular point of an integrand seen from the end e of a piece: `along`,
+// its distance from e in the direction of the piece (negative behind e), and
+// `across`, its distance from the piece's line.
+struct SingularPoint {
+    double along, across;
+};
+
+// The widest layer [s, s + w] whose ellipse (foci s and s + w, sum of the
+// distances c w) leaves out the point z = along + i across, relative to s:
+// |z| + |z - w| >= c w for every w up to 2 (c |z| - along) / (c^2 - 1).
+inline double layer_reach(double along, double across, double c) {
+    return 2.0 * (c * std::sqrt(along * along + across * across) - along) / (c * c - 1.0);
+}
+
+// The integral of f over the piece between e and o (either order), f singular
+// at e as above, and elsewhere only at the `count` points `seen` (none of them
+// e itself).  `evaluations` is increased by the number of samples.  A sample
+// that is not finite counts as 0, as in the tanh-sinh rule.
 template <class F>
-double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
+double integrate_graded(F&& f, double e, double o, const SingularPoint* seen, int count,
+                        int& evaluations) {
     using namespace graded_rule;
     const double length = std::fabs(o - e);
     if (!(length > 0)) return 0.0;
@@ -66,7 +117,11 @@ double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
         const double v = f(e + towards * t);
         return std::isfinite(v) ? v : 0.0;
     };
-    double h0 = std::fmin(d, length);  // a NaN d gives the whole piece
+    double h0 = length;
+    for (int k = 0; k < count; ++k)
+        h0 = std::fmin(h0, layer_reach(seen[k].along, seen[k].across, FIRST_ELLIPSE));
+    // (fmin passes over a NaN reach, as for a NaN l or q.)
+    if (h0 * (1.0 + STRETCH) > length) h0 = length;
     if (!(h0 >= SMALLEST_FIRST * length)) h0 = SMALLEST_FIRST * length;
     double sum = 0.0;
     for (int i = 0; i < LOG_POINTS; ++i) sum += LOG_GAUSS[i].w * g(h0 * LOG_GAUSS[i].x);
@@ -74,13 +129,20 @@ double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
     evaluations += LOG_POINTS;
     double a = h0;
     while (a < length) {
-        const double b = std::fmin(a * RATIO, length);
-        const double width = b - a;
+        // e itself, at a behind the layer, allows 2 a / (c - 1); a layer is
+        // never narrower than an eighth of its distance from e, which bounds
+        // the layers where a point comes close to the piece.
+        double width = 2.0 * a / (LAYER_ELLIPSE - 1.0);
+        for (int k = 0; k < count; ++k)
+            width = std::fmin(width, layer_reach(seen[k].along - a, seen[k].across, LAYER_ELLIPSE));
+        width = std::fmax(width, 0.125 * a);
+        if (a + width * (1.0 + STRETCH) >= length) width = length - a;
         double layer = 0.0;
-        for (int i = 0; i < LEGENDRE_POINTS; ++i) layer += LEGENDRE[i].w * g(a + width * LEGENDRE[i].x);
+        for (int i = 0; i < SMOOTH_LEGENDRE_POINTS; ++i)
+            layer += SMOOTH_LEGENDRE[i].w * g(a + width * SMOOTH_LEGENDRE[i].x);
         sum += layer * width;
-        evaluations += LEGENDRE_POINTS;
-        a = b;
+        evaluations += SMOOTH_LEGENDRE_POINTS;
+        a = a + width;
     }
     return sum;
 }
@@ -101,8 +163,8 @@ struct PiecewiseLine {
 
 // The integral of w f over the piece between e and o (either order), w a
 // piecewise-linear weight with any number of knots inside the piece, f as
-// for integrate_graded (a logarithm at e, its other singularities at least d
-// from e).  The graded rule again, with two changes that make it exact for
+// for integrate_graded (a logarithm at e), its other singularities at least d
+// from e.  The graded rule again, with two changes that make it exact for
 // the weight's kinks:
 // - the first layer, where f is p + q log t, ends at the knot nearest to e,
 //   so that the weight is one line on it;
