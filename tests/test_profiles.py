@@ -53,10 +53,15 @@ TABLE_KINKS = 6e-7
 
 # Wide references: the zones of the separation in which the worst error is reported.
 ZONES = [("l < 1.1", 0.0, 1.1), ("1.1 <= l < 10", 1.1, 10.0), ("l >= 10", 10.0, math.inf)]
-LD_WIDE = [(l, rho, float(v)) for l, rho, v in DATA["limb_darkened_wide"]["rows"]]
+# With data/on_star_reference.json: the lens on the rim (l = 1 exactly among
+# them) for rho from 1e-12 to 1e6, and both sides of the switches in l.
+ON_STAR = json.loads((pathlib.Path(__file__).parent / "data" / "on_star_reference.json").read_text())
+LD_WIDE = [(l, rho, float(v)) for l, rho, v in DATA["limb_darkened_wide"]["rows"] + ON_STAR["limb_darkened"]["rows"]]
 WIDE_TABLES = {name: (t["bl"], t["bf"]) for name, t in DATA["table_wide"]["tables"].items()}
-TABLE_WIDE = [(name, l, rho, float(v)) for name, l, rho, v in DATA["table_wide"]["rows"]]
-WIDE_RHOS = sorted({rho for l, rho, v in LD_WIDE})
+TABLE_WIDE = ([(name, l, rho, float(v)) for name, l, rho, v in DATA["table_wide"]["rows"]]
+              + [("uniform", l, rho, float(v)) for l, rho, v in ON_STAR["uniform"]["rows"]])
+WIDE_RHOS = sorted({rho for l, rho, v in DATA["limb_darkened_wide"]["rows"]})
+WIDE_CASES = sorted({("law", rho) for l, rho, v in LD_WIDE} | {(name, rho) for name, l, rho, v in TABLE_WIDE})
 # Largest relative error allowed in each zone, per profile: the built-in law
 # ("law") and the tables of the reference file, about twice the worst seen.
 # The ring family integrates a table's kinks exactly off the star and cuts the
@@ -65,13 +70,17 @@ WIDE_RHOS = sorted({rho for l, rho, v in LD_WIDE})
 # rule's interpolants, to about 7e-13 there (a rule blind to its kinks leaves
 # 5e-6, more than the table's own tabulation error against the law).
 WIDE_TOLERANCE = {
-    "law": (3e-13, 2e-15, 1e-15),
-    "uniform": (3e-13, 2e-15, 1e-15),
-    "limb11": (3e-13, 6e-15, 1e-15),
-    "kinks": (3e-13, 6e-15, 1e-15),
-    "inner": (3e-13, 6e-15, 1e-15),
+    "law": (1e-13, 2e-15, 1e-15),
+    "uniform": (1e-13, 2e-15, 1e-15),
+    "limb11": (1e-13, 6e-15, 1e-15),
+    "kinks": (1e-13, 6e-15, 1e-15),
+    "inner": (1e-13, 6e-15, 1e-15),
     "graded101": (1.5e-12, 2e-15, 1e-15),
 }
+# One ulp either side of a switch of the ring family's method in l, and at
+# it: the built-in law is exact to 1e-14 there, a table to 1e-13.
+SWITCH_LS = {y for b in (1.05, 1.2, 1.5, 3.0) for y in (math.nextafter(b, 0.0), b, math.nextafter(b, 4.0))}
+SWITCH_TOLERANCE = {"law": 1e-14, "table": 1e-13}
 
 PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
 
@@ -134,11 +143,11 @@ def test_uniform_table_against_uniform_disk_reference(family):
     check_targets(family, f"{family} family, uniform table", triples)
 
 
-@pytest.mark.parametrize("rho", WIDE_RHOS)
-@pytest.mark.parametrize("profile", WIDE_TOLERANCE)
+@pytest.mark.parametrize("profile,rho", WIDE_CASES)
 def test_ring_family_against_wide_references(profile, rho):
     """From a lens at the centre to 1e8 stellar radii, on both sides of 1.1, 2, 3, 4, 5,
-    6, 8 and 10, for stars from 1e-6 to 1e2 Einstein radii."""
+    6, 8 and 10, for stars from 1e-6 to 1e2 Einstein radii; the lens exactly on the rim
+    for stars from 1e-12 to 1e6 Einstein radii, and on both sides of every switch."""
     if profile == "law":
         pts = [(l, v) for l, r, v in LD_WIDE if r == rho]
         got = BUILTIN["ring"]([l for l, v in pts], 1.0, rho)
@@ -147,6 +156,10 @@ def test_ring_family_against_wide_references(profile, rho):
         got = TABLE["ring"]([l for l, v in pts], 1.0, rho, *WIDE_TABLES[profile])
     triples = [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)]
     check_zones(f"ring family, {profile}, rho = {rho}", WIDE_TOLERANCE[profile], triples)
+    switch_tolerance = SWITCH_TOLERANCE["law" if profile == "law" else "table"]
+    for l, g, v, where in triples:
+        if l in SWITCH_LS:
+            assert rel(g, v) <= switch_tolerance, (profile, where, g, v)
 
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -424,9 +437,8 @@ def test_this_platforms_cbrt_agrees_with_the_step_scale():
 
 # Each switch of the ring family's method, with how far the two sides may
 # differ: the series and the product rules are exact to rounding; below
-# PRODUCT_START the tanh-sinh rule's samples end at t = 3, 4e-14 of a piece
-# short of its ends, where a table's kinks cut the star into pieces.
-RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 3e-14,
+# PRODUCT_START the graded rule on the star, exact to some 1e-15 there.
+RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 3e-15,
                         "PRODUCT_24_START": 3e-15, "PRODUCT_16_START": 3e-15}
 
 

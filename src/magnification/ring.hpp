@@ -1,7 +1,11 @@
 // Magnification of a thin uniform ring on the source by a point-mass lens: the
 // mean of the point-lens magnification (x^2 + 2) / (x sqrt(x^2 + 4)) around
 // the ring, in closed form through K and Pi (Heyrovsky, ApJ 594 (2003) 464),
-// and its logarithmic expansion for a ring passing through the lens.
+// and its logarithmic expansion for a ring passing through the lens.  Then
+// the ring family, the integral of rings over a star of radial profile I(r):
+// the ring kernel as the family evaluates it (RingMagnification), where it is
+// singular (LensSingularities), the loop over the pieces of the star and the
+// three ways the integral is taken by where the lens is (ring_family_at).
 #pragma once
 
 #include <cmath>
@@ -55,10 +59,14 @@ inline constexpr double PRODUCT_16_START = 1.5;  // 16 points from here
 //   S = (1 + e_0) - e_0 U,  U = sum_{j>=1} R_j (1 - e_j) / 2,
 //   R_1 = 1, R_{j+1} = R_j e_j / 2,
 // (U = 1 - (sum_{j>=1} R_j) / 2), whose terms are all positive while e_j > 0,
-// with 1 + e_0 = 2 p_0^2 / d_0 and, from t_j = a_j g_j / d_j (d_j = p_j^2 + a_j g_j),
-// (1 - e_j) / 2 = t_j and e_j / 2 = 1/2 - t_j: one reciprocal of d_j a step.
-// Where t_j nears 1/2, 1/2 - t_j loses digits, but R_j is then already far
-// below eps U and the sum no longer feels it.  Only +, -, *, /
+// with 1 + e_0 and (1 - e_j) / 2 from their own quotients.  (The batch below
+// saves a division a step: with t_j = a_j g_j / d_j, d_j = p_j^2 + a_j g_j,
+// (1 - e_j) / 2 = t_j and e_j / 2 = 1/2 - t_j.  1/2 - t_j loses digits where
+// t_j nears 1/2, but only to an absolute error of order eps: R_{j+1} errs by
+// some eps R_j, and R_j t_j, with t_j near 1/2, is itself a term of U, so U
+// keeps its relative accuracy.  Its values differ from the single ring's in
+// the last bits; the product rules off the star keep the single ring's.)
+// Only +, -, *, /
 // and sqrt: the same bits on every correctly rounded platform.  A ring
 // through the lens itself (g = 0), or a NaN, gives NaN.
 struct RingMagnification {
@@ -88,9 +96,8 @@ struct RingMagnification {
         double ag = a * gm;
         double p2 = p * p;
         double d = p2 + ag;
-        const double inv0 = 1.0 / d;
-        const double e0 = (p2 - ag) * inv0;
-        const double one_plus_e0 = (p2 + p2) * inv0;
+        const double e0 = (p2 - ag) / d;
+        const double one_plus_e0 = (p2 + p2) / d;
         double R = 1.0, U = 0.0;
         for (int step = 1;; ++step) {
             if (step == MAX_STEPS) return NAN;
@@ -101,16 +108,87 @@ struct RingMagnification {
             ag = a * gm;
             p2 = p * p;
             d = p2 + ag;
-            const double t = ag / d;  // (1 - e) / 2
-            U += R * t;
-            R = R * (0.5 - t);  // R e / 2
+            const double e = (p2 - ag) / d;
+            U += R * (ag / d);  // R (1 - e) / 2
+            R = (R * e) / 2;
             if (std::fabs(a - gm) < AGM_CLOSE * a && std::fabs(R) < TOLERANCE * U) break;
         }
         const double S = one_plus_e0 - e0 * U;
         const double M = (a + gm) / 2;
         return (((q2 + q2) + g2) + ((l + l) * r) * S) / ((s * std::sqrt(D)) * M);
     }
+
+    // The same at n <= MAX_BATCH radii at once, with one reciprocal of d_j a
+    // step (see above).  One ring's steps form a chain of dependent divisions
+    // and square roots; the rings' chains are independent, and run side by
+    // side step for step, so that the processor overlaps them.  Each ring
+    // stops by the same test as a single one.
+    static constexpr int MAX_BATCH = graded_rule::LOG_POINTS;
+    void many(double l, const double* r, int n, double* out) const {
+        double a[MAX_BATCH], gm[MAX_BATCH], p[MAX_BATCH], ag[MAX_BATCH], d[MAX_BATCH];
+        double R[MAX_BATCH], U[MAX_BATCH], e0[MAX_BATCH], one_plus_e0[MAX_BATCH];
+        bool live[MAX_BATCH];
+        int alive = 0;
+        for (int i = 0; i < n; ++i) {
+            const double s = l + r[i];
+            const double g = l - r[i];
+            const double g2 = g * g;
+            const double D = q2 * 4 + g2;
+            const double s2 = s * s;
+            gm[i] = std::sqrt((g2 * (q2 * 4 + s2)) / (s2 * D));
+            p[i] = std::fabs(g) / s;
+            live[i] = gm[i] > 0;
+            out[i] = NAN;
+            if (!live[i]) continue;
+            ++alive;
+            a[i] = 1.0;
+            ag[i] = a[i] * gm[i];
+            const double p2 = p[i] * p[i];
+            d[i] = p2 + ag[i];
+            const double inv0 = 1.0 / d[i];
+            e0[i] = (p2 - ag[i]) * inv0;
+            one_plus_e0[i] = (p2 + p2) * inv0;
+            R[i] = 1.0;
+            U[i] = 0.0;
+        }
+        for (int step = 1; alive > 0 && step < MAX_STEPS; ++step) {
+            for (int i = 0; i < n; ++i) {
+                if (!live[i]) continue;
+                p[i] = d[i] / (p[i] + p[i]);
+                const double root = std::sqrt(ag[i]);
+                a[i] = (a[i] + gm[i]) / 2;
+                gm[i] = root;
+                ag[i] = a[i] * gm[i];
+                const double p2 = p[i] * p[i];
+                d[i] = p2 + ag[i];
+                const double t = ag[i] / d[i];
+                U[i] += R[i] * t;
+                R[i] = R[i] * (0.5 - t);
+                if (std::fabs(a[i] - gm[i]) < AGM_CLOSE * a[i] && std::fabs(R[i]) < TOLERANCE * U[i]) {
+                    live[i] = false;
+                    --alive;
+                    const double s = l + r[i];
+                    const double g = l - r[i];
+                    const double g2 = g * g;
+                    const double D = q2 * 4 + g2;
+                    const double S = one_plus_e0[i] - e0[i] * U[i];
+                    const double M = (a[i] + gm[i]) / 2;
+                    out[i] = (((q2 + q2) + g2) + ((l + l) * r[i]) * S) / ((s * std::sqrt(D)) * M);
+                }
+            }
+        }
+    }
 };
+
+// Ring magnifications at n radii, out[i] = ring(l, r[i]): through the batch
+// above for the closed form, one after another for any other ring.
+template <class Ring>
+void rings_at(const Ring& ring, double l, const double* r, int n, double* out) {
+    for (int i = 0; i < n; ++i) out[i] = ring(l, r[i]);
+}
+inline void rings_at(const RingMagnification& ring, double l, const double* r, int n, double* out) {
+    ring.many(l, r, n, out);
+}
 
 // Where the ring magnification, continued to a complex radius r, is singular
 // for a lens at l (stellar radii), q = re / rstar: at r = +-l, the ring
@@ -138,7 +216,7 @@ public:
     // and pi - asin(l) (for l > 1, asin(l) = pi/2 + i acosh l, and pi - asin(l)
     // is its conjugate), and r = l + 2iq at z = asin(l + 2iq), -conj(z) and
     // pi - conj(z) (nothing else lies within pi/2 of [0, pi/2]).  Written with
-    // the real functions of the C library (asin, acosh, sqrt), not <complex>,
+    // the real functions of the C library (asin, acosh, hypot), not <complex>,
     // whose implementations differ between standard libraries in the last
     // bits and would move the layers, and so the results, from one build to
     // another.
@@ -226,6 +304,16 @@ double sum_over_pieces(const SourceCuts& cuts, ToX&& to_x, double end, double le
     return sum;
 }
 
+// (-1)^k / (2k + 1)! and (-1)^k / (2k)!, correctly rounded (each factorial
+// here is a double exactly).
+inline constexpr double SIN_TAYLOR[10] = {
+    1.0, -1.0 / 6.0, 1.0 / 120.0, -1.0 / 5040.0, 1.0 / 362880.0, -1.0 / 39916800.0,
+    1.0 / 6227020800.0, -1.0 / 1307674368000.0, 1.0 / 355687428096000.0,
+    -1.0 / 121645100408832000.0};
+inline constexpr double COS_TAYLOR[10] = {
+    1.0, -1.0 / 2.0, 1.0 / 24.0, -1.0 / 720.0, 1.0 / 40320.0, -1.0 / 3628800.0,
+    1.0 / 479001600.0, -1.0 / 87178291200.0, 1.0 / 20922789888000.0, -1.0 / 6402373705728000.0};
+
 // The integral over the star of the brightness times 2 pi r A_ring, for a
 // lens at l < PRODUCT_START, rho = rstar / re, cut at the ring through the
 // lens and where `source` says (source.add_cuts); `samples` counts the ring
@@ -257,10 +345,29 @@ double integral_on_star(double l, double rho, const Source& source, const Ring& 
         });
     }
     const LensSingularities near = LensSingularities::in_angle(l, q);
-    auto G = [&](double theta) {
-        const double r = std::sin(theta);
-        const double mu = std::cos(theta);
-        return source.brightness(r, mu) * ((TWO_PI * r) * mu) * ring(l, r);
+    // sin and cos of a layer's nodes from those of its middle node c (one
+    // call of each) and the Taylor series of sin d and cos d: a layer is at
+    // most pi/2 wide and no node lies farther than 0.59 of its width from the
+    // middle one, so |d| < 0.93, and the series to d^19 / 19! and d^18 / 18!
+    // leave out less than 2^-60.  Near the rim, mu = cos c cos d - sin c sin d
+    // loses its leading digits, but only to absolute errors of the order of
+    // eps, which the factor mu of the integrand makes as small.
+    auto G = [&](const double* theta, int n, double* v) {
+        double r[graded_rule::LOG_POINTS], mu[graded_rule::LOG_POINTS];
+        const double c = theta[n / 2];
+        const double sin_c = std::sin(c), cos_c = std::cos(c);
+        for (int i = 0; i < n; ++i) {
+            const double d = theta[i] - c;
+            const double d2 = d * d;
+            double sd = SIN_TAYLOR[9], cd = COS_TAYLOR[9];
+            for (int k = 8; k >= 0; --k) sd = sd * d2 + SIN_TAYLOR[k];
+            for (int k = 8; k >= 0; --k) cd = cd * d2 + COS_TAYLOR[k];
+            sd = sd * d;
+            r[i] = sin_c * cd + cos_c * sd;
+            mu[i] = cos_c * cd - sin_c * sd;
+        }
+        rings_at(ring, l, r, n, v);
+        for (int i = 0; i < n; ++i) v[i] = source.brightness(r[i], mu[i]) * ((TWO_PI * r[i]) * mu[i]) * v[i];
     };
     return sum_over_pieces(cuts, [](double r) { return std::asin(r); }, HALF_PI, near.lens(),
                            [&](double e, double o) {

@@ -99,32 +99,40 @@ struct SingularPoint {
 // distances c w) leaves out the point z = along + i across, relative to s:
 // |z| + |z - w| >= c w for every w up to 2 (c |z| - along) / (c^2 - 1).
 inline double layer_reach(double along, double across, double c) {
-    return 2.0 * (c * std::sqrt(along * along + across * across) - along) / (c * c - 1.0);
+    // |z| scaled by its larger part, so that no square underflows.
+    const double big = std::fmax(std::fabs(along), across), small = std::fmin(std::fabs(along), across);
+    const double ratio = big > 0 ? small / big : 0.0;
+    const double modulus = big * std::sqrt(1.0 + ratio * ratio);
+    return 2.0 * (c * modulus - along) / (c * c - 1.0);
 }
 
 // The integral of f over the piece between e and o (either order), f singular
 // at e as above, and elsewhere only at the `count` points `seen` (none of them
-// e itself).  `evaluations` is increased by the number of samples.  A sample
-// that is not finite counts as 0, as in the tanh-sinh rule.
+// e itself).  f(x, n, v) sets v[i] to the integrand at x[i], i < n (at most
+// LOG_POINTS): a layer's samples are asked for together, so that f may
+// overlap their work.  `evaluations` is increased by the number of samples.
+// A sample that is not finite counts as 0, as in the tanh-sinh rule.
 template <class F>
 double integrate_graded(F&& f, double e, double o, const SingularPoint* seen, int count,
                         int& evaluations) {
     using namespace graded_rule;
+    static_assert(SMOOTH_LEGENDRE_POINTS <= LOG_POINTS, "one buffer for every layer");
     const double length = std::fabs(o - e);
     if (!(length > 0)) return 0.0;
     const double towards = o > e ? 1.0 : -1.0;
-    auto g = [&](double t) {
-        const double v = f(e + towards * t);
-        return std::isfinite(v) ? v : 0.0;
-    };
+    double x[LOG_POINTS], v[LOG_POINTS];
+    auto finite = [](double value) { return std::isfinite(value) ? value : 0.0; };
     double h0 = length;
     for (int k = 0; k < count; ++k)
         h0 = std::fmin(h0, layer_reach(seen[k].along, seen[k].across, FIRST_ELLIPSE));
     // (fmin passes over a NaN reach, as for a NaN l or q.)
     if (h0 * (1.0 + STRETCH) > length) h0 = length;
     if (!(h0 >= SMALLEST_FIRST * length)) h0 = SMALLEST_FIRST * length;
+    if (!(h0 > 0)) h0 = length;  // a piece of a few subnormals, whose fraction is 0
+    for (int i = 0; i < LOG_POINTS; ++i) x[i] = e + towards * (h0 * LOG_GAUSS[i].x);
+    f(x, LOG_POINTS, v);
     double sum = 0.0;
-    for (int i = 0; i < LOG_POINTS; ++i) sum += LOG_GAUSS[i].w * g(h0 * LOG_GAUSS[i].x);
+    for (int i = 0; i < LOG_POINTS; ++i) sum += LOG_GAUSS[i].w * finite(v[i]);
     sum *= h0;
     evaluations += LOG_POINTS;
     double a = h0;
@@ -136,10 +144,13 @@ double integrate_graded(F&& f, double e, double o, const SingularPoint* seen, in
         for (int k = 0; k < count; ++k)
             width = std::fmin(width, layer_reach(seen[k].along - a, seen[k].across, LAYER_ELLIPSE));
         width = std::fmax(width, 0.125 * a);
-        if (a + width * (1.0 + STRETCH) >= length) width = length - a;
-        double layer = 0.0;
+        // The last layer, or one that would not move a (subnormal widths).
+        if (a + width * (1.0 + STRETCH) >= length || !(a + width > a)) width = length - a;
         for (int i = 0; i < SMOOTH_LEGENDRE_POINTS; ++i)
-            layer += SMOOTH_LEGENDRE[i].w * g(a + width * SMOOTH_LEGENDRE[i].x);
+            x[i] = e + towards * (a + width * SMOOTH_LEGENDRE[i].x);
+        f(x, SMOOTH_LEGENDRE_POINTS, v);
+        double layer = 0.0;
+        for (int i = 0; i < SMOOTH_LEGENDRE_POINTS; ++i) layer += SMOOTH_LEGENDRE[i].w * finite(v[i]);
         sum += layer * width;
         evaluations += SMOOTH_LEGENDRE_POINTS;
         a = a + width;
