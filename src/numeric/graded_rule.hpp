@@ -39,8 +39,9 @@
 //   d from e to the nearest other singularity is known, and the layers are
 //   [0, h0], [h0, R h0], [R h0, R^2 h0], ..., h0 = min(d, length), R = 2.5:
 //   the first layer by the 14-point rule, seeing the nearest point at no
-//   less than its length (rho >= 5.83 when it lies behind e), each later one
-//   by 10-point Gauss-Legendre, whose ellipse through e has rho = 4.44
+//   less than its length (rho >= 5.83 when it lies behind e: a bound of
+//   5.83^-14 = 2e-11, not the 1e-13 of the later layers), each later one by
+//   10-point Gauss-Legendre, whose ellipse through e has rho = 4.44
 //   (4.44^-20 = 1.2e-13).  (Merging a short remainder into the layer before
 //   it saves about 4 % of the samples but lets that layer's ratio reach 3.4,
 //   and cost the ring family 1e-11 just outside the star's rim.)
