@@ -380,8 +380,8 @@ double integral_on_star(double l, double rho, const Source& source, const Ring& 
 // The magnification of the star `source` for a lens at l (stellar radii),
 // rho = rstar / re, with `ring`(l, r) the ring magnification, divided by the
 // star's flux.  A NaN or negative l, or a NaN rho, gives NaN; an infinite l
-// the point-source limit 1.  Every ring evaluated (every series term, far
-// from the star, as one) is a unit of work of `stop`, asked once the value
+// the point-source limit 1.  Every ring evaluated is a unit of work of
+// `stop` (the series far from the star counts as one), asked once the value
 // is formed; when it says stop, `halted` is set and NaN returned.
 template <class Source, class Ring>
 double ring_family_at(double l, double rho, const Source& source, const Ring& ring, StopPoll& stop,
