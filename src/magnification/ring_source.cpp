@@ -24,11 +24,6 @@ constexpr double POINT_SOURCE_DISTANCE = 16384.0;
 // one, is left out.
 constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
 
-// A coarse table's radii inside the star are kinks of the integrand; up to
-// this many, the integral with the lens on the star is cut at each of them.
-// A finer table's kinks are small, and its cuts would cost more than they save.
-constexpr int MAX_TABLE_CUTS = 16;
-
 // Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 34, has
 // frequencies up to 35.  An n-point Gauss-Legendre rule errs on e^(i w theta)
 // over a piece of half-width h by about (w h)^(2n) / (2n)!, below 2^-60 of the
@@ -147,6 +142,11 @@ bool chebyshev_moments(const std::vector<double>& bl, const std::vector<double>&
             if (!(a < b)) continue;
             slope = (bf[i + 1] - bf[i]) / (bl[i + 1] - bl[i]);
             intercept = bf[i] - bl[i] * slope;
+            // A segment narrower than its rise over the largest double has a
+            // slope that overflows, and interp reads it as NaN (inf - inf),
+            // which every quadrature of the profile counts as 0: so do its
+            // moments.  (Its width is below 1e-308 of its rise.)
+            if (!std::isfinite(slope) || !std::isfinite(intercept)) continue;
         }
         // int P(r(mu)) T_j(2 mu - 1) dmu over the segment, with mu = cos theta,
         // r = sin theta, dmu = -sin theta dtheta: smooth in theta throughout.
@@ -196,6 +196,7 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
         t.knot.push_back(bl[0]);
         for (std::size_t k = 0; k + 1 < n; ++k) {
             const double slope = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
+            t.finite_lines = t.finite_lines && std::isfinite(slope) && std::isfinite(bf[k] - bl[k] * slope);
             if (k == 0 || slope != t.slope.back()) {
                 if (k > 0) t.knot.push_back(bl[k]);
                 t.slope.push_back(slope);
@@ -261,7 +262,12 @@ std::shared_ptr<const TableMoments> table_moments(const std::vector<double>& bl,
     static TableMomentsCache cache;
     if (auto kept = cache.find(bl, bf)) return kept;
     auto made = form_table_moments(bl, bf, stop);
-    if (made) cache.keep(bl, bf, made);
+    if (!made) return made;
+    // `stop` may have run Python code (a signal handler) that called with
+    // this same table and kept its moments meanwhile: those are the same
+    // bits, and one entry for a table is enough.
+    if (auto kept = cache.find(bl, bf)) return kept;
+    cache.keep(bl, bf, made);
     return made;
 }
 
@@ -274,6 +280,13 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
     regular_ = true;
     moments_ = table_moments(bl, bf, stop);
+    // A fine table with a segment that is no line (see chebyshev_moments)
+    // jumps to 0 and back inside the star, which its lines between kinks
+    // cannot carry; the quadrature of its values takes it as it reads.
+    if (moments_ && moments_->fine && !moments_->finite_lines) {
+        moments_.reset();
+        regular_ = false;
+    }
 }
 
 bool TableSource::add_cuts(SourceCuts& cuts) const {

@@ -34,6 +34,14 @@
 
 namespace tarnivox {
 
+// A coarse table's radii inside the star are kinks of the integrand; up to
+// this many, the integral with the lens on the star is cut at each of them.
+// A finer table's kinks are small, and its cuts would cost more than they save.
+inline constexpr int MAX_TABLE_CUTS = 16;
+// The cuts of the integral with the lens on the star: the ring through the
+// lens and a coarse table's radii.
+static_assert(MAX_TABLE_CUTS + 1 <= SourceCuts::CAPACITY, "room for every cut on the star");
+
 // Series terms kept: the first one left out is below 2^-56 of the result
 // from l = 3 on.
 inline constexpr int EVEN_MOMENTS = 17;  // <r^0> .. <r^32>
@@ -77,6 +85,8 @@ struct TableMoments {
     // radius k of the line, as interp forms them.
     std::vector<double> knot, slope, intercept;
     bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
+    // Every segment's slope and intercept finite (see chebyshev_moments).
+    bool finite_lines = true;
 };
 
 // The moments of a regular table (radii strictly increasing, values finite,
@@ -89,8 +99,9 @@ std::shared_ptr<const TableMoments> table_moments(const std::vector<double>& bl,
 // A tabulated profile bl -> bf, read as interp reads it: linear between the
 // radii, zero outside the table (a one-point table is its value everywhere).
 // Only a table whose radii increase strictly and whose values are finite has
-// moments of its own (regular() true); any other goes through the quadrature
-// of the whole profile, as the table's own reading decides it.
+// moments of its own (regular() true), and of a fine table only one whose
+// lines are finite too; any other goes through the quadrature of the whole
+// profile, as the table's own reading decides it.
 class TableSource {
 public:
     // Finds or forms the table's moments (table_moments); stopped() tells
@@ -127,9 +138,11 @@ private:
     std::shared_ptr<const TableMoments> moments_;
 };
 
-// The mean-value series of a star with even moments m (m[0] the ratio of the
-// moments' normalisation to the flux, 1 for a normalised profile) for a lens
-// at u = l rho (Einstein radii), x = 1 / l^2.
+// The mean-value series of a star with even moments m for a lens at
+// u = l rho (Einstein radii), x = 1 / l^2: m[k] = <r^2k>, the mean of r^2k over
+// the star weighted by its brightness.  m[0] = <1> is 1, exactly: a table's
+// is its flux divided by the same sum, the law's is stored as 1.  It stands in
+// the series as the weight of A(u), and is the limit far from the star.
 double far_field_series(double u, double x, const double* m);
 
 }  // namespace tarnivox
