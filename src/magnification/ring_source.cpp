@@ -12,8 +12,10 @@ namespace {
 #include "magnification/even_from_chebyshev.inc"
 
 static_assert(SERIES_TERMS + 1 == EVEN_MOMENTS, "one even moment per series term");
-static_assert(CHEBYSHEV_MOMENTS == TableMoments::CHEBYSHEV, "moments for the even moments");
-static_assert(CHEBYSHEV_MOMENTS >= product_rule::MAX_POINTS, "moments for the product rules");
+static_assert(CHEBYSHEV_MOMENTS <= TableMoments::CHEBYSHEV, "moments for the even moments");
+static_assert(TableMoments::CHEBYSHEV >= product_rule::MAX_POINTS, "moments for the product rules");
+static_assert(sizeof LINEAR_LAW_CHEBYSHEV_MOMENTS / sizeof(double) >= product_rule::MAX_POINTS,
+              "the law's moments for the product rules");
 
 // Beyond u = 2^14 the mean over the star exceeds 1 by less than 2.1 / u^4 < 2^-54
 // of a normalised profile (A(u) = 1 + 2 / u^4 + O(u^-6), and the finite-source
@@ -24,12 +26,13 @@ constexpr double POINT_SOURCE_DISTANCE = 16384.0;
 // one, is left out.
 constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
 
-// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 34, has
-// frequencies up to 35.  An n-point Gauss-Legendre rule errs on e^(i w theta)
+// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 40, has
+// frequencies up to 41.  An n-point Gauss-Legendre rule errs on e^(i w theta)
 // over a piece of half-width h by about (w h)^(2n) / (2n)!, below 2^-60 of the
 // piece for w h up to 0.03 (4 points), 0.12 (6 points) and 0.5 (8 points);
 // wider pieces are cut into pieces of 8 points.
-constexpr double CHEBYSHEV_FREQUENCY = 36.0;
+constexpr double CHEBYSHEV_FREQUENCY = 42.0;
+static_assert(TableMoments::CHEBYSHEV + 2 <= CHEBYSHEV_FREQUENCY, "the highest frequency of a moment");
 constexpr double GAUSS_4_REACH = 0.03;
 constexpr double GAUSS_6_REACH = 0.12;
 constexpr double GAUSS_8_REACH = 0.5;

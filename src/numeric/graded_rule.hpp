@@ -41,14 +41,18 @@ constexpr double RATIO = 2.5;
 // the fraction), which bounds the layers at about 30.
 constexpr double SMALLEST_FIRST = 1e-12;
 
+// The rule of a layer that holds kinks of a weight (integrate_graded_kinked).
+constexpr int KINK_POINTS = 24;
+
 // On [0, 1], in increasing x.
 extern const GaussNode LOG_GAUSS[LOG_POINTS];
 extern const GaussNode LEGENDRE[LEGENDRE_POINTS];
-// LEGENDRE_RAMP[m][i]: the coefficient of y^m in
+extern const GaussNode KINK_LEGENDRE[KINK_POINTS];
+// KINK_RAMP[k][i]: the coefficient of the Chebyshev polynomial T_k(y) in
 //   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
-// per unit sample i of the polynomial p of degree below LEGENDRE_POINTS
-// through the samples at the nodes LEGENDRE (mapped to [-1, 1]).
-extern const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS];
+// per unit sample i of the polynomial p of degree below KINK_POINTS through
+// the samples at the nodes KINK_LEGENDRE (mapped to [-1, 1]).
+extern const double KINK_RAMP[KINK_POINTS + 2][KINK_POINTS];
 
 }  // namespace graded_rule
 
@@ -106,20 +110,22 @@ struct PiecewiseLine {
 // the weight's kinks:
 // - the first layer, where f is p + q log t, ends at the knot nearest to e,
 //   so that the weight is one line on it;
-// - on each later layer [lo, hi] the weight is the line of its first segment,
-//   L, plus a ramp c_k (r - x_k)_+ at each knot x_k inside, c_k the change of
-//   slope there.  With P the polynomial of degree 9 through f's samples,
+// - a later layer [lo, hi] without knots inside takes the LEGENDRE_POINTS
+//   rule, as in integrate_graded, on f times its one line; on a layer with
+//   knots inside, the weight is the line of its first segment, L, plus a ramp
+//   c_k (r - x_k)_+ at each knot x_k inside, c_k the change of slope there.
+//   With P the polynomial of degree below N = KINK_POINTS through f's samples
+//   at the N Gauss-Legendre nodes,
 //     integral w f ~ integral L f + sum_k c_k integral_{x_k}^{hi} (r - x_k) P dr,
-//   the first term by Gauss-Legendre (exact for L P, degree 10), each ramp in
-//   closed form (LEGENDRE_RAMP): product integration (Sloan & Smith) of the
-//   kinks.  Gauss-Legendre integrates J f to the graded rule's accuracy for
-//   any smooth J, and J P exactly, so the error is that of (w - J)(f - P)
-//   for the best such J: P's interpolation error (about 3e-7 of f on a
-//   layer of ratio 2.5) times the weight's departure from a smooth curve,
-//   which for a fine table of a smooth law is about its tabulation error,
-//   ~1e-7 of it: 1e-12 to 2e-11 in all, the most where a layer reaches the
-//   sqrt(1 - r^2) of a limb-darkening law at the rim (5e-10 for a table of
-//   random values).
+//   the first term by that Gauss-Legendre rule, each ramp in closed form
+//   (KINK_RAMP): product integration (Sloan & Smith) of the kinks.
+// The error is that of (w - J)(f - P) for the best smooth J: P's
+// interpolation error times the weight's departure from a smooth curve.  On a
+// layer [a, R a] from e, f is analytic inside the ellipse with foci at the
+// layer's ends through e, whose half-axes sum to 4.4 times the layer's
+// half-width for R = 2.5; P errs by about 4.4^-N there, 3e-16 of f for
+// N = 24 (the 10 points of a smooth layer would leave 3e-7, which a table of
+// random values, all departure, keeps whole).
 // The knots nearest e set the depth of the layers: log_R(length / distance)
 // of them.
 template <class F>
@@ -163,41 +169,62 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
         const std::size_t first = static_cast<std::size_t>(std::upper_bound(w.x + kb, w.x + ke, lo) - w.x);
         const std::size_t end = static_cast<std::size_t>(std::lower_bound(w.x + first, w.x + ke, hi) - w.x);
         const std::size_t k = std::min(std::max(first, std::size_t{1}), w.n - 1) - 1;
-        double samples[LEGENDRE_POINTS];
+        const double sk = w.slope[k], ck = w.intercept[k];
         double layer = 0.0;
-        for (int i = 0; i < LEGENDRE_POINTS; ++i) {
-            const double r = lo + width * LEGENDRE[i].x;
-            samples[i] = g(r);
-            layer += LEGENDRE[i].w * ((w.slope[k] * r + w.intercept[k]) * samples[i]);
-        }
-        layer *= width;
-        evaluations += LEGENDRE_POINTS;
-        if (first < end) {
-            double c[LEGENDRE_POINTS + 2];
-            for (int m = 0; m < LEGENDRE_POINTS + 2; ++m) {
+        if (first == end) {
+            for (int i = 0; i < LEGENDRE_POINTS; ++i) {
+                const double r = lo + width * LEGENDRE[i].x;
+                layer += LEGENDRE[i].w * ((sk * r + ck) * g(r));
+            }
+            layer *= width;
+            evaluations += LEGENDRE_POINTS;
+        } else {
+            double samples[KINK_POINTS];
+            for (int i = 0; i < KINK_POINTS; ++i) {
+                const double r = lo + width * KINK_LEGENDRE[i].x;
+                samples[i] = g(r);
+                layer += KINK_LEGENDRE[i].w * ((sk * r + ck) * samples[i]);
+            }
+            layer *= width;
+            evaluations += KINK_POINTS;
+            constexpr int TERMS = KINK_POINTS + 2;
+            double c[TERMS];
+            for (int m = 0; m < TERMS; ++m) {
                 double cm = 0.0;
-                for (int i = 0; i < LEGENDRE_POINTS; ++i) cm += LEGENDRE_RAMP[m][i] * samples[i];
+                for (int i = 0; i < KINK_POINTS; ++i) cm += KINK_RAMP[m][i] * samples[i];
                 c[m] = cm;
             }
-            // Four kinks at a time, each by Horner's rule, in four running
-            // sums: independent chains that the processor overlaps.
+            // R(y) = sum_m c_m T_m(y) by Clenshaw's recurrence
+            //   u_m = c_m + 2 y u_(m+1) - u_(m+2),  R = c_0 + y u_1 - u_2,
+            // four kinks at a time in four running sums: independent chains
+            // that the processor overlaps.
             double ramps4[4] = {0.0, 0.0, 0.0, 0.0};
             std::size_t j = first;
             for (; j + 4 <= end; j += 4) {
-                double y[4], R[4];
-                for (int u = 0; u < 4; ++u) {
-                    y[u] = ((w.x[j + u] - lo) - (hi - w.x[j + u])) / width;
-                    R[u] = c[LEGENDRE_POINTS + 1];
+                double y[4], u1[4], u2[4];
+                for (int v = 0; v < 4; ++v) {
+                    y[v] = ((w.x[j + v] - lo) - (hi - w.x[j + v])) / width;
+                    u1[v] = 0.0;
+                    u2[v] = 0.0;
                 }
-                for (int m = LEGENDRE_POINTS; m >= 0; --m)
-                    for (int u = 0; u < 4; ++u) R[u] = R[u] * y[u] + c[m];
-                for (int u = 0; u < 4; ++u) ramps4[u] += (w.slope[j + u] - w.slope[j + u - 1]) * R[u];
+                for (int m = TERMS - 1; m >= 1; --m)
+                    for (int v = 0; v < 4; ++v) {
+                        const double u = (c[m] + (y[v] + y[v]) * u1[v]) - u2[v];
+                        u2[v] = u1[v];
+                        u1[v] = u;
+                    }
+                for (int v = 0; v < 4; ++v)
+                    ramps4[v] += (w.slope[j + v] - w.slope[j + v - 1]) * ((c[0] + y[v] * u1[v]) - u2[v]);
             }
-            for (int u = 0; j < end; ++j, ++u) {
+            for (int v = 0; j < end; ++j, ++v) {
                 const double y = ((w.x[j] - lo) - (hi - w.x[j])) / width;
-                double R = c[LEGENDRE_POINTS + 1];
-                for (int m = LEGENDRE_POINTS; m >= 0; --m) R = R * y + c[m];
-                ramps4[u] += (w.slope[j] - w.slope[j - 1]) * R;
+                double u1 = 0.0, u2 = 0.0;
+                for (int m = TERMS - 1; m >= 1; --m) {
+                    const double u = (c[m] + (y + y) * u1) - u2;
+                    u2 = u1;
+                    u1 = u;
+                }
+                ramps4[v] += (w.slope[j] - w.slope[j - 1]) * ((c[0] + y * u1) - u2);
             }
             const double ramps = (ramps4[0] + ramps4[1]) + (ramps4[2] + ramps4[3]);
             // dr = (width / 2) dy, twice.
