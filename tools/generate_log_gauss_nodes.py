@@ -220,6 +220,11 @@ def main():
     lines.append("const GaussNode LEGENDRE[LEGENDRE_POINTS] = {")
     lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(LEGENDRE_POINTS)]
     lines.append("};")
+    lines.append(f"// As KINK_RAMP below, for the {LEGENDRE_POINTS}-point rule above.")
+    lines.append("const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS] = {")
+    for row in chebyshev_ramp_rows(LEGENDRE_POINTS):
+        lines.append("    {" + ", ".join(d(v) for v in row) + "},")
+    lines.append("};")
     lines.append(f"// The {KINK_POINTS}-point Gauss-Legendre rule on [0, 1]: entries {{x, w}}.")
     lines.append("const GaussNode KINK_LEGENDRE[KINK_POINTS] = {")
     lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(KINK_POINTS)]

@@ -89,6 +89,8 @@ struct TableMoments {
     // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
     // radius k of the line, as interp forms them.
     std::vector<double> knot, slope, intercept;
+    // For a fine table, the running sums of PiecewiseLine (departure, area).
+    std::vector<double> departure, area;
     bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
     // Every segment's slope and intercept finite (see chebyshev_moments).
     bool finite_lines = true;
@@ -142,7 +144,8 @@ public:
     // on the star when add_cuts says false.
     PiecewiseLine lines() const {
         const TableMoments& m = *moments_;
-        return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size()};
+        return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size(), m.departure.data(),
+                m.area.data()};
     }
 
 private:

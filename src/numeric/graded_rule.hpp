@@ -51,8 +51,58 @@ extern const GaussNode KINK_LEGENDRE[KINK_POINTS];
 // KINK_RAMP[k][i]: the coefficient of the Chebyshev polynomial T_k(y) in
 //   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
 // per unit sample i of the polynomial p of degree below KINK_POINTS through
-// the samples at the nodes KINK_LEGENDRE (mapped to [-1, 1]).
+// the samples at the nodes KINK_LEGENDRE (mapped to [-1, 1]); LEGENDRE_RAMP
+// the same for the LEGENDRE_POINTS rule.
 extern const double KINK_RAMP[KINK_POINTS + 2][KINK_POINTS];
+extern const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS];
+
+// A layer's kinks may take the LEGENDRE_POINTS rule when the weight's
+// departure from a smooth curve there is below this fraction of its integral:
+// the interpolant of LEGENDRE_POINTS samples errs by at most about 3e-7 of f
+// on a layer (below), 1e-7 as seen on the 101-radius tabulated law, which
+// leaves 1e-13 to 3e-13 of the layer.
+constexpr double SMOOTH_KINKS = 1e-6;
+
+// Sum_j c_j R(y_j) for the ramp integral R = sum_m c[m] T_m of TERMS terms
+// and the points x_j (j < count) of a layer [lo, hi], y_j = (2 x_j - lo - hi)
+// / (hi - lo), c_j = change(j): by Clenshaw's recurrence
+//   u_m = c_m + 2 y u_(m+1) - u_(m+2),  R = c_0 + y u_1 - u_2,
+// four points at a time in four running sums: independent chains that the
+// processor overlaps.
+template <int TERMS, class X, class Change>
+double ramp_sum(const double* c, X&& x, Change&& change, std::size_t count, double lo, double hi) {
+    const double width = hi - lo;
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        double y[4], u1[4], u2[4];
+        for (int v = 0; v < 4; ++v) {
+            const double xv = x(j + v);
+            y[v] = ((xv - lo) - (hi - xv)) / width;
+            u1[v] = 0.0;
+            u2[v] = 0.0;
+        }
+        for (int m = TERMS - 1; m >= 1; --m)
+            for (int v = 0; v < 4; ++v) {
+                const double u = (c[m] + (y[v] + y[v]) * u1[v]) - u2[v];
+                u2[v] = u1[v];
+                u1[v] = u;
+            }
+        for (int v = 0; v < 4; ++v) sums[v] += change(j + v) * ((c[0] + y[v] * u1[v]) - u2[v]);
+    }
+    for (int v = 0; j < count; ++j, ++v) {
+        const double xj = x(j);
+        const double y = ((xj - lo) - (hi - xj)) / width;
+        double u1 = 0.0, u2 = 0.0;
+        for (int m = TERMS - 1; m >= 1; --m) {
+            const double u = (c[m] + (y + y) * u1) - u2;
+            u2 = u1;
+            u1 = u;
+        }
+        sums[v] += change(j) * ((c[0] + y * u1) - u2);
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
 
 }  // namespace graded_rule
 
@@ -91,11 +141,19 @@ double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
 
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
 // on segment k, from x[k] to x[k + 1], the line slope[k] r + intercept[k].
+// Optionally, for integrate_graded_kinked's choice of rule, two running sums
+// over the knots: departure[j], of |slope[i] - slope[i - 1]| (x[i + 1] -
+// x[i - 1])^2 / 32 for 0 < i < j (the area between the weight and a smooth
+// curve through it is about that near knot i: h^2 / 8 times the change of
+// slope, h the spacing), and area[j], of the integral of |weight| over the
+// segments i < j (by the trapezoidal rule).
 struct PiecewiseLine {
     const double* x;
     const double* slope;
     const double* intercept;
     std::size_t n;
+    const double* departure = nullptr;  // n entries
+    const double* area = nullptr;       // n entries
     // The segment that holds just above r, for r in [x[0], x[n - 1]).
     std::size_t segment_above(double r, std::size_t from, std::size_t to) const {
         const std::size_t k = static_cast<std::size_t>(std::upper_bound(x + from, x + to, r) - x);
@@ -110,22 +168,25 @@ struct PiecewiseLine {
 // the weight's kinks:
 // - the first layer, where f is p + q log t, ends at the knot nearest to e,
 //   so that the weight is one line on it;
-// - a later layer [lo, hi] without knots inside takes the LEGENDRE_POINTS
-//   rule, as in integrate_graded, on f times its one line; on a layer with
-//   knots inside, the weight is the line of its first segment, L, plus a ramp
-//   c_k (r - x_k)_+ at each knot x_k inside, c_k the change of slope there.
-//   With P the polynomial of degree below N = KINK_POINTS through f's samples
+// - on each later layer [lo, hi] the weight is the line of its first segment,
+//   L, plus a ramp c_k (r - x_k)_+ at each knot x_k inside, c_k the change of
+//   slope there.  With P the polynomial of degree below N through f's samples
 //   at the N Gauss-Legendre nodes,
 //     integral w f ~ integral L f + sum_k c_k integral_{x_k}^{hi} (r - x_k) P dr,
 //   the first term by that Gauss-Legendre rule, each ramp in closed form
-//   (KINK_RAMP): product integration (Sloan & Smith) of the kinks.
-// The error is that of (w - J)(f - P) for the best smooth J: P's
-// interpolation error times the weight's departure from a smooth curve.  On a
-// layer [a, R a] from e, f is analytic inside the ellipse with foci at the
-// layer's ends through e, whose half-axes sum to 4.4 times the layer's
-// half-width for R = 2.5; P errs by about 4.4^-N there, 3e-16 of f for
-// N = 24 (the 10 points of a smooth layer would leave 3e-7, which a table of
-// random values, all departure, keeps whole).
+//   (LEGENDRE_RAMP, KINK_RAMP): product integration (Sloan & Smith) of the
+//   kinks.
+// Gauss-Legendre integrates J f to the graded rule's accuracy for any smooth
+// J, and J P exactly, so the error is that of (w - J)(f - P) for the best
+// such J: P's interpolation error times the weight's departure from a smooth
+// curve.  On a layer [a, R a] from e, f is analytic inside the ellipse with
+// foci at the layer's ends through e, whose half-axes sum to 4.4 times the
+// layer's half-width for R = 2.5, and P errs by about 4.4^-N of f: 3e-7 for
+// the N = LEGENDRE_POINTS of a smooth layer, 3e-16 for N = KINK_POINTS.  A
+// fine table of a smooth law departs from it by its tabulation error, 1e-7
+// of it or less, and its layers take LEGENDRE_POINTS; a rough one (random
+// values, a zigzag) departs by as much as it weighs, and its layers take
+// KINK_POINTS (SMOOTH_KINKS decides, from w's running sums when it has them).
 // The knots nearest e set the depth of the layers: log_R(length / distance)
 // of them.
 template <class F>
@@ -170,14 +231,34 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
         const std::size_t end = static_cast<std::size_t>(std::lower_bound(w.x + first, w.x + ke, hi) - w.x);
         const std::size_t k = std::min(std::max(first, std::size_t{1}), w.n - 1) - 1;
         const double sk = w.slope[k], ck = w.intercept[k];
+        // The layer's departure from a smooth weight, against its weight over
+        // the segments that hold it, decides the rule.
+        const bool smooth = first == end ||
+                            (w.departure && w.departure[end] - w.departure[first] <=
+                                                SMOOTH_KINKS * (w.area[end] - w.area[first - 1]));
+        auto knot = [&](std::size_t i) { return w.x[first + i]; };
+        auto change = [&](std::size_t i) { return w.slope[first + i] - w.slope[first + i - 1]; };
         double layer = 0.0;
-        if (first == end) {
+        if (smooth) {
+            double samples[LEGENDRE_POINTS];
             for (int i = 0; i < LEGENDRE_POINTS; ++i) {
                 const double r = lo + width * LEGENDRE[i].x;
-                layer += LEGENDRE[i].w * ((sk * r + ck) * g(r));
+                samples[i] = g(r);
+                layer += LEGENDRE[i].w * ((sk * r + ck) * samples[i]);
             }
             layer *= width;
             evaluations += LEGENDRE_POINTS;
+            if (first < end) {
+                constexpr int TERMS = LEGENDRE_POINTS + 2;
+                double c[TERMS];
+                for (int m = 0; m < TERMS; ++m) {
+                    double cm = 0.0;
+                    for (int i = 0; i < LEGENDRE_POINTS; ++i) cm += LEGENDRE_RAMP[m][i] * samples[i];
+                    c[m] = cm;
+                }
+                // dr = (width / 2) dy, twice.
+                layer += ramp_sum<TERMS>(c, knot, change, end - first, lo, hi) * ((width * width) / 4);
+            }
         } else {
             double samples[KINK_POINTS];
             for (int i = 0; i < KINK_POINTS; ++i) {
@@ -194,41 +275,7 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
                 for (int i = 0; i < KINK_POINTS; ++i) cm += KINK_RAMP[m][i] * samples[i];
                 c[m] = cm;
             }
-            // R(y) = sum_m c_m T_m(y) by Clenshaw's recurrence
-            //   u_m = c_m + 2 y u_(m+1) - u_(m+2),  R = c_0 + y u_1 - u_2,
-            // four kinks at a time in four running sums: independent chains
-            // that the processor overlaps.
-            double ramps4[4] = {0.0, 0.0, 0.0, 0.0};
-            std::size_t j = first;
-            for (; j + 4 <= end; j += 4) {
-                double y[4], u1[4], u2[4];
-                for (int v = 0; v < 4; ++v) {
-                    y[v] = ((w.x[j + v] - lo) - (hi - w.x[j + v])) / width;
-                    u1[v] = 0.0;
-                    u2[v] = 0.0;
-                }
-                for (int m = TERMS - 1; m >= 1; --m)
-                    for (int v = 0; v < 4; ++v) {
-                        const double u = (c[m] + (y[v] + y[v]) * u1[v]) - u2[v];
-                        u2[v] = u1[v];
-                        u1[v] = u;
-                    }
-                for (int v = 0; v < 4; ++v)
-                    ramps4[v] += (w.slope[j + v] - w.slope[j + v - 1]) * ((c[0] + y[v] * u1[v]) - u2[v]);
-            }
-            for (int v = 0; j < end; ++j, ++v) {
-                const double y = ((w.x[j] - lo) - (hi - w.x[j])) / width;
-                double u1 = 0.0, u2 = 0.0;
-                for (int m = TERMS - 1; m >= 1; --m) {
-                    const double u = (c[m] + (y + y) * u1) - u2;
-                    u2 = u1;
-                    u1 = u;
-                }
-                ramps4[v] += (w.slope[j] - w.slope[j - 1]) * ((c[0] + y * u1) - u2);
-            }
-            const double ramps = (ramps4[0] + ramps4[1]) + (ramps4[2] + ramps4[3]);
-            // dr = (width / 2) dy, twice.
-            layer += ramps * ((width * width) / 4);
+            layer += ramp_sum<TERMS>(c, knot, change, end - first, lo, hi) * ((width * width) / 4);
         }
         sum += layer;
         a = b;
