@@ -224,22 +224,29 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
             const double y1 = t.slope[i] * t.knot[i + 1] + t.intercept[i];
             t.area[j] = t.area[i] + 0.5 * (std::fabs(y0) + std::fabs(y1)) * (t.knot[i + 1] - t.knot[i]);
         }
+        std::vector<double> change(knots, 0.0);
+        for (std::size_t j = 1; j + 1 < knots; ++j) change[j] = t.slope[j] - t.slope[j - 1];
+        t.ramps.build(t.knot.data(), change.data(), knots);
     }
     return made;
 }
 
 // The moments of the tables used last.  A fit calls with the same table at
 // every step, often once per data set, and a table of 500 radii takes about
-// 100 us to form, a thousand times a separation far from the star.  An
-// entry is found by the bits of its radii and values, so a table changed in
-// place is another table, and gives the same moments as it would unkept.
+// 100 us to form, a thousand times a separation far from the star (1e6
+// radii: about 0.5 s).  An entry is found by the bits of its radii and
+// values (a comparison of the whole table, 1 ms for 1e6 radii, far less than
+// forming it), so a table changed in place is another table, and gives the
+// same moments as it would unkept.  The entries hold at most MAX_POINTS radii
+// in all, about 70 bytes each with the copy of the table (70 MB at most): the
+// oldest are dropped to make room, and a longer table is formed at every call.
 // Every call holds the interpreter lock, which orders all use of the
 // entries; a call keeps the entry it was given (shared_ptr) however a call
 // re-entering from a signal handler changes them.
 class TableMomentsCache {
 public:
     static constexpr std::size_t ENTRIES = 8;
-    static constexpr std::size_t MAX_POINTS = 4096;  // 8 entries of at most 200 kB
+    static constexpr std::size_t MAX_POINTS = std::size_t{1} << 20;
 
     std::shared_ptr<const TableMoments> find(const std::vector<double>& bl, const std::vector<double>& bf) {
         for (std::size_t i = entries_.size(); i-- > 0;) {
@@ -256,9 +263,13 @@ public:
     void keep(const std::vector<double>& bl, const std::vector<double>& bf,
               std::shared_ptr<const TableMoments> moments) {
         if (bl.size() > MAX_POINTS) return;
-        Entry entry{bl, bf, std::move(moments)};
-        if (entries_.size() == ENTRIES) entries_.erase(entries_.begin());
-        entries_.push_back(std::move(entry));
+        std::size_t held = bl.size();
+        for (const Entry& e : entries_) held += e.bl.size();
+        while (!entries_.empty() && (entries_.size() == ENTRIES || held > MAX_POINTS)) {
+            held -= entries_.front().bl.size();
+            entries_.erase(entries_.begin());
+        }
+        entries_.push_back(Entry{bl, bf, std::move(moments)});
     }
 
 private:

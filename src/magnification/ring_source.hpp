@@ -12,13 +12,16 @@
 //   [0, 1] (the profile's sqrt(1 - r^2) at the rim is gone, and the ring
 //   through the lens sits at mu = +-i sqrt(l^2 - 1), off the interval), so a
 //   product rule with the profile as its weight converges geometrically, and
-//   a tabulated profile's kinks cost nothing;
+//   a tabulated profile's kinks cost nothing (a table takes a rule eight
+//   points larger than the law's: see TableSource::near_rule);
 // - on the star (l < 1.05): pieces in theta, r = sin theta, split at the ring
 //   through the lens, where A_ring diverges logarithmically, and at the radii
 //   of a coarse table, each by a graded Gaussian rule (graded_rule.hpp) whose
 //   first layer is exact for p + q log|r - l|; a finer table in r, where it
 //   is linear between its radii, by the same rule made exact for its kinks
-//   (integrate_graded_kinked).
+//   (integrate_graded_kinked), whose sums over a layer's kinks go by groups
+//   of knots (RampTree): once its moments are formed, a table's cost per
+//   separation grows like the logarithm of its length.
 #pragma once
 
 #include <cmath>
@@ -89,8 +92,10 @@ struct TableMoments {
     // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
     // radius k of the line, as interp forms them.
     std::vector<double> knot, slope, intercept;
-    // For a fine table, the running sums of PiecewiseLine (departure, area).
+    // For a fine table, the running sums of PiecewiseLine (departure, area)
+    // and its knots grouped with their changes of slope (ramps).
     std::vector<double> departure, area;
+    RampTree ramps;
     bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
     // Every segment's slope and intercept finite (see chebyshev_moments).
     bool finite_lines = true;
@@ -145,7 +150,7 @@ public:
     PiecewiseLine lines() const {
         const TableMoments& m = *moments_;
         return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size(), m.departure.data(),
-                m.area.data()};
+                m.area.data(), &m.ramps};
     }
 
 private:

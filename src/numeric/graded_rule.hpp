@@ -26,6 +26,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
+#include <vector>
 
 #include "numeric/product_rule.hpp"
 
@@ -139,6 +141,67 @@ double integrate_graded(F&& f, double e, double o, double d, int& evaluations) {
     return sum;
 }
 
+// Weighted sums sum_j c_j p(x_j) over a run of consecutive points of a fixed
+// set x_0 < x_1 < ... < x_(n-1), for any polynomial p of degree below PROXY,
+// in time logarithmic in the run's length.  The points are grouped in blocks
+// of BLOCK, the blocks in pairs, the pairs in pairs, and so on; each group
+// [x_first, x_last] stands for its points by PROXY proxies at the Chebyshev
+// points z_i of the first kind mapped onto it, with weights
+//   W_i = sum_j c_j l_i(z_j),  l_i the Lagrange basis of the z_i,
+// so that sum_i W_i p(z_i) = sum_j c_j p(x_j) for every such p.  A group's
+// proxies are formed from its two halves' proxies, as if these were its
+// points.  The Lebesgue constant of Chebyshev points is below 3.3 for 32 of
+// them, so a proxy weight is at most that times sum |c_j|, and a group's
+// sum is as accurate as the direct one.  A run is covered by whole groups
+// save for less than BLOCK points at either end, with at most two groups of
+// each size: 2 log2(n / BLOCK) groups in all.  For polynomials of degree
+// below SMALL_PROXY each group also has SMALL_PROXY proxies, formed from its
+// PROXY ones alike, at half the cost of a sum.
+class RampTree {
+public:
+    static constexpr int PROXY = 32;
+    static constexpr int SMALL_PROXY = 16;
+    static constexpr std::size_t BLOCK = 64;
+    // The Chebyshev points of the first kind, PROXY or SMALL_PROXY of them.
+    static const double* proxy_z(int count);
+    // c_j, j < n, the weights of the points x_j (increasing).  Fewer than
+    // 2 BLOCK points are never grouped.
+    void build(const double* x, const double* c, std::size_t n);
+    // Calls points(j0, j1) for the runs [j0, j1) of single points and
+    // group(lo, hi, w) for the groups (the ends of the group and its `count`
+    // proxy weights, PROXY or SMALL_PROXY) that together make up [first, end).
+    template <class Points, class Group>
+    void visit(std::size_t first, std::size_t end, int count, Points&& points, Group&& group) const {
+        std::size_t j = first;
+        if (levels_.empty() || end - first < 2 * BLOCK) {
+            points(first, end);
+            return;
+        }
+        const std::size_t aligned = (first + BLOCK - 1) / BLOCK * BLOCK;
+        points(first, aligned);
+        j = aligned;
+        while (j + BLOCK <= end) {
+            std::size_t level = 0;
+            while (level + 1 < levels_.size() && j % (BLOCK << (level + 1)) == 0 &&
+                   j + (BLOCK << (level + 1)) <= end)
+                ++level;
+            const std::size_t index = j / (BLOCK << level);
+            const Level& L = levels_[level];
+            group(L.lo[index], L.hi[index],
+                  count == PROXY ? &L.w[index * PROXY] : &L.small[index * SMALL_PROXY]);
+            j += BLOCK << level;
+        }
+        points(j, end);
+    }
+
+private:
+    struct Level {
+        // Per group: its first and last point, its PROXY and SMALL_PROXY weights.
+        std::vector<double> lo, hi, w, small;
+    };
+    std::vector<Level> levels_;
+};
+
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
 // on segment k, from x[k] to x[k + 1], the line slope[k] r + intercept[k].
 // Optionally, for integrate_graded_kinked's choice of rule, two running sums
@@ -154,6 +217,10 @@ struct PiecewiseLine {
     std::size_t n;
     const double* departure = nullptr;  // n entries
     const double* area = nullptr;       // n entries
+    // Optionally, the knots grouped (RampTree) with their changes of slope
+    // c_j = slope[j] - slope[j - 1] as weights (0 at both ends): the sum of the
+    // ramps of a layer's knots then takes time logarithmic in their number.
+    const RampTree* ramps = nullptr;
     // The segment that holds just above r, for r in [x[0], x[n - 1]).
     std::size_t segment_above(double r, std::size_t from, std::size_t to) const {
         const std::size_t k = static_cast<std::size_t>(std::upper_bound(x + from, x + to, r) - x);
@@ -236,8 +303,31 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
         const bool smooth = first == end ||
                             (w.departure && w.departure[end] - w.departure[first] <=
                                                 SMOOTH_KINKS * (w.area[end] - w.area[first - 1]));
-        auto knot = [&](std::size_t i) { return w.x[first + i]; };
-        auto change = [&](std::size_t i) { return w.slope[first + i] - w.slope[first + i - 1]; };
+        // Sum_j c_j R(y_j) over the layer's knots, R = sum_m c[m] T_m: knot by
+        // knot, or by the groups of RampTree for all but a few.
+        auto ramps = [&](const double* c, auto terms) {
+            constexpr int TERMS = decltype(terms)::value;
+            double total = 0.0;
+            auto points = [&](std::size_t j0, std::size_t j1) {
+                if (j0 >= j1) return;
+                auto knot = [&](std::size_t i) { return w.x[j0 + i]; };
+                auto change = [&](std::size_t i) { return w.slope[j0 + i] - w.slope[j0 + i - 1]; };
+                total += ramp_sum<TERMS>(c, knot, change, j1 - j0, lo, hi);
+            };
+            if (!w.ramps) {
+                points(first, end);
+                return total;
+            }
+            const int count = TERMS <= RampTree::SMALL_PROXY ? RampTree::SMALL_PROXY : RampTree::PROXY;
+            const double* z = RampTree::proxy_z(count);
+            w.ramps->visit(first, end, count, points, [&](double glo, double ghi, const double* gw) {
+                const double mid = 0.5 * (glo + ghi), half = 0.5 * (ghi - glo);
+                auto at = [&](std::size_t i) { return mid + half * z[i]; };
+                auto weight = [&](std::size_t i) { return gw[i]; };
+                total += ramp_sum<TERMS>(c, at, weight, static_cast<std::size_t>(count), lo, hi);
+            });
+            return total;
+        };
         double layer = 0.0;
         if (smooth) {
             double samples[LEGENDRE_POINTS];
@@ -257,7 +347,7 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
                     c[m] = cm;
                 }
                 // dr = (width / 2) dy, twice.
-                layer += ramp_sum<TERMS>(c, knot, change, end - first, lo, hi) * ((width * width) / 4);
+                layer += ramps(c, std::integral_constant<int, TERMS>()) * ((width * width) / 4);
             }
         } else {
             double samples[KINK_POINTS];
@@ -275,7 +365,7 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
                 for (int i = 0; i < KINK_POINTS; ++i) cm += KINK_RAMP[m][i] * samples[i];
                 c[m] = cm;
             }
-            layer += ramp_sum<TERMS>(c, knot, change, end - first, lo, hi) * ((width * width) / 4);
+            layer += ramps(c, std::integral_constant<int, TERMS>()) * ((width * width) / 4);
         }
         sum += layer;
         a = b;

@@ -13,7 +13,9 @@ first and last radius):
 * ``shell1e-2``, ``shell1e-3``, ``shell1e-4``: a thin uniform shell [1 - w, 1] -> [1, 1],
   a bright rim;
 * ``overflow``: [0, 5e-324, 1e-320, 1] -> [1, 0, 1, 1], whose first two slopes
-  overflow a double (the dip is 1e-320 wide: the star is uniform to 1e-320).
+  overflow a double (the dip is 1e-320 wide: the star is uniform to 1e-320);
+* ``law2049``: the linear limb-darkening law 1 - 0.6 (1 - sqrt(1 - r^2)) at 2049
+  evenly spaced radii, long enough for its knots to be summed by groups.
 
 Each value is the integral of the table times the ring magnification,
 int P(r) A_ring(l rho, r rho) 2 pi r dr / int P 2 pi r dr, computed by the machinery of
@@ -61,6 +63,9 @@ def tables():
     for w in ("1e-2", "1e-3", "1e-4"):
         t[f"shell{w}"] = shell(float(w))
     t["overflow"] = ([0.0, 5e-324, 1e-320, 1.0], [1.0, 0.0, 1.0, 1.0])
+    n = 2049
+    bl = [i / (n - 1) for i in range(n)]
+    t["law2049"] = (bl, [1 - 0.6 * (1 - math.sqrt(max(0.0, 1 - r * r))) for r in bl])
     return t
 
 
@@ -87,6 +92,8 @@ def cases():
                 out.append((f"shell{w}", l, rho))
     for l in (0.0, 0.5, 1.5):
         out.append(("overflow", l, 1e-2))
+    for l in (0.3, 0.999):
+        out.append(("law2049", l, 1e-2))
     return out
 
 
