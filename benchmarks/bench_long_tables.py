@@ -24,6 +24,7 @@ from __future__ import annotations
 
 import argparse
 import csv
+import datetime
 import json
 import math
 import os
@@ -130,7 +131,13 @@ def main(argv=None):
         for label, r in runs:
             for c in r["accuracy"]:
                 w.writerow([label, c["table"], f"{c['worst']:.2e}", repr(c["l"]), c["rho"]])
-    lines = ["# Long tables on the star; fine, rough and rim-bright tables", "",
+    sys.path.insert(0, str(HERE))
+    from harness import machine_description
+
+    lines = ["# Long tables on the star; fine, rough and rim-bright tables", ""]
+    lines += [f"- {line}" for line in machine_description()]
+    lines += [f"- run {datetime.datetime.now():%Y-%m-%d %H:%M:%S}; "
+              + "; ".join(f"{label}: {Path(r['module']).parent}" for label, r in runs), "",
              f"Lens on the star (l from 0.013 to 0.983), rho = {RHO}; a call of K + 1 separations "
              f"(K = {', '.join(f'{k} for {n:g}' for n, k in K.items())} radii) less a call of one, "
              "per separation; a call of one separation with a new table and with "

@@ -75,8 +75,8 @@ WIDE_TOLERANCE = {
 
 # Tables that are fine, rough or bright at the rim (data/fine_table_reference.json):
 # zigzags of 17 and 18 radii (at most 16 inside the star, each a cut) and of 19
-# (17 inside, product integration of the kinks), pseudo-random tables of 19 and
-# 101 radii, thin uniform shells [1 - w, 1] and a table whose first slopes
+# (17 inside, product integration of the kinks), pseudo-random tables of 19,
+# 101 and 1001 radii, thin uniform shells [1 - w, 1] and a table whose first slopes
 # overflow, on the star, near its rim and one ulp either side of 1.05, 1.2 and
 # 1.5, and the law tabulated at 2049 radii.  Largest relative error allowed, per
 # table, about twice the worst seen.
@@ -84,9 +84,9 @@ FINE_DATA = json.loads((pathlib.Path(__file__).parent / "data" / "fine_table_ref
 FINE_TABLES = {name: (t["bl"], t["bf"]) for name, t in FINE_DATA["tables"].items()}
 FINE_ROWS = [(name, l, rho, float(v)) for name, l, rho, v in FINE_DATA["rows"]]
 FINE_TOLERANCE = {
-    "zigzag17": 2e-15, "zigzag18": 2e-15, "zigzag19": 5e-15, "random19": 1.2e-14,
-    "random101": 1.2e-13, "shell1e-2": 1e-14, "shell1e-3": 1.2e-14, "shell1e-4": 2e-14,
-    "overflow": 1e-15, "law2049": 6e-15,
+    "zigzag17": 2e-15, "zigzag18": 2e-15, "zigzag19": 4e-15, "random19": 2.5e-14,
+    "random101": 1.2e-14, "random1001": 1e-13, "shell1e-2": 1e-14, "shell1e-3": 1.2e-14,
+    "shell1e-4": 2e-14, "overflow": 1e-15, "law2049": 6e-15,
 }
 
 PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
@@ -472,12 +472,12 @@ def test_this_platforms_cbrt_agrees_with_the_step_scale():
 # rules are exact to rounding for them; below PRODUCT_START the graded rule on
 # the star leaves 2e-15 (1e-14 allowed).  A rough table (random values at 99 radii) or a
 # thin bright shell at the rim may differ by up to ROUGH_TABLE_SWITCH: on the
-# star the product integration of the rough table's kinks leaves 6e-14, and
+# star the product integration of the rough table's kinks leaves 7e-15, and
 # the product rules' interpolation error at the rim (mu = 0), which a shell
 # keeps whole, leaves 2e-14.
 RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 1e-14,
                         "PRODUCT_24_START": 3e-15, "PRODUCT_16_START": 3e-15}
-ROUGH_TABLE_SWITCH = 1e-13
+ROUGH_TABLE_SWITCH = 4e-14
 
 
 @pytest.mark.parametrize("switch", RING_METHOD_SWITCHES)

@@ -20,8 +20,9 @@
 //   first layer is exact for p + q log|r - l|; a finer table in r, where it
 //   is linear between its radii, by the same rule made exact for its kinks
 //   (integrate_graded_kinked), whose sums over a layer's kinks go by groups
-//   of knots (RampTree): once its moments are formed, a table's cost per
-//   separation grows like the logarithm of its length.
+//   of knots (RampTree): once its moments are formed, a smooth table's cost
+//   per separation grows like the logarithm of its length (a rough one's,
+//   summed segment by segment for accuracy, like its length).
 #pragma once
 
 #include <cmath>
