@@ -215,11 +215,13 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
         const std::size_t knots = t.knot.size();
         t.departure.assign(knots, 0.0);
         t.area.assign(knots, 0.0);
+        t.bend.assign(knots, 0.0);
         for (std::size_t j = 1; j < knots; ++j) {
             const std::size_t i = j - 1;  // the knot and the segment that end at j
             const double h = i > 0 ? t.knot[i + 1] - t.knot[i - 1] : 0.0;
-            const double kink = i > 0 ? std::fabs(t.slope[i] - t.slope[i - 1]) * (h * h) / 32 : 0.0;
-            t.departure[j] = t.departure[i] + kink;
+            const double change = i > 0 ? std::fabs(t.slope[i] - t.slope[i - 1]) : 0.0;
+            t.departure[j] = t.departure[i] + change * (h * h) / 32;
+            t.bend[j] = t.bend[i] + change;
             const double y0 = t.slope[i] * t.knot[i] + t.intercept[i];
             const double y1 = t.slope[i] * t.knot[i + 1] + t.intercept[i];
             t.area[j] = t.area[i] + 0.5 * (std::fabs(y0) + std::fabs(y1)) * (t.knot[i + 1] - t.knot[i]);

@@ -93,9 +93,9 @@ struct TableMoments {
     // each two of them: slope s_k and intercept y[k] - x[k] s_k at the first
     // radius k of the line, as interp forms them.
     std::vector<double> knot, slope, intercept;
-    // For a fine table, the running sums of PiecewiseLine (departure, area)
+    // For a fine table, the running sums of PiecewiseLine (departure, area, bend)
     // and its knots grouped with their changes of slope (ramps).
-    std::vector<double> departure, area;
+    std::vector<double> departure, area, bend;
     RampTree ramps;
     bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
     // Every segment's slope and intercept finite (see chebyshev_moments).
@@ -151,7 +151,7 @@ public:
     PiecewiseLine lines() const {
         const TableMoments& m = *moments_;
         return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size(), m.departure.data(),
-                m.area.data(), &m.ramps};
+                m.area.data(), m.bend.data(), &m.ramps};
     }
 
 private:

@@ -142,8 +142,10 @@ double line_moment(const double* p, double A, double B) {
 // on a layer (below), 1e-7 as seen on the 101-radius tabulated law, which
 // leaves 1e-13 to 3e-13 of the layer.
 constexpr double SMOOTH_KINKS = 1e-6;
-// The most segments of a rough layer integrated as one region.
+// The most knots of a rough layer integrated as one region, and how far
+// its ramps may exceed its weight before it is cut into such regions.
 constexpr std::size_t ROUGH_REGION = 16;
+constexpr double ROUGH_CONDITION = 64.0;
 
 // Sum_j c_j R(y_j) for the ramp integral R = sum_m c[m] T_m of TERMS terms
 // and the points x_j (j < count) of a layer [lo, hi], y_j = (2 x_j - lo - hi)
@@ -278,12 +280,13 @@ private:
 
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
 // on segment k, from x[k] to x[k + 1], the line slope[k] r + intercept[k].
-// Optionally, for integrate_graded_kinked's choice of rule, two running sums
-// over the knots: departure[j], of |slope[i] - slope[i - 1]| (x[i + 1] -
+// Optionally, for integrate_graded_kinked's choice of rule, three running
+// sums over the knots: departure[j], of |slope[i] - slope[i - 1]| (x[i + 1] -
 // x[i - 1])^2 / 32 for 0 < i < j (the area between the weight and a smooth
 // curve through it is about that near knot i: h^2 / 8 times the change of
-// slope, h the spacing), and area[j], of the integral of |weight| over the
-// segments i < j (by the trapezoidal rule).
+// slope, h the spacing); bend[j], of |slope[i] - slope[i - 1]| for 0 < i < j;
+// and area[j], of the integral of |weight| over the segments i < j (by the
+// trapezoidal rule).
 struct PiecewiseLine {
     const double* x;
     const double* slope;
@@ -291,6 +294,7 @@ struct PiecewiseLine {
     std::size_t n;
     const double* departure = nullptr;  // n entries
     const double* area = nullptr;       // n entries
+    const double* bend = nullptr;       // n entries
     // Optionally, the knots grouped (RampTree) with their changes of slope
     // c_j = slope[j] - slope[j - 1] as weights (0 at both ends): the sum of the
     // ramps of a layer's knots then takes time logarithmic in their number.
@@ -463,10 +467,17 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
                 const double A = w.slope[seg] * m + w.intercept[seg], B = w.slope[seg] * h;
                 layer += h * chebyshev::line_moment<KINK_POINTS>(local, A, B) + (h * h) * ramp_terms(R, u, v);
             };
-            // The layer's knots first .. end - 1, ROUGH_REGION at a time; the
-            // first region starts at lo, on the segment that holds lo.
-            for (std::size_t r0 = first; r0 < end; r0 += ROUGH_REGION) {
-                const std::size_t r1 = std::min(r0 + ROUGH_REGION, end);
+            // The layer's knots first .. end - 1, ROUGH_REGION at a time, the
+            // first region from lo, on the segment that holds lo; or all in
+            // one region when their ramps, at most sum |c_j| width^2 / 2, stay
+            // below ROUGH_CONDITION times the layer's weight (a fine table of
+            // a law near its rim, where sqrt(1 - r^2) bends it).
+            std::size_t per_region = ROUGH_REGION;
+            if (w.bend && (w.bend[end] - w.bend[first]) * (0.5 * width * width) <=
+                              ROUGH_CONDITION * (w.area[end] - w.area[first - 1]))
+                per_region = end - first;
+            for (std::size_t r0 = first; r0 < end; r0 += per_region) {
+                const std::size_t r1 = std::min(r0 + per_region, end);
                 auto ramp_terms = [&](const double* R, double u, double v) {
                     auto knot = [&](std::size_t i) { return w.x[r0 + i]; };
                     auto change = [&](std::size_t i) { return w.slope[r0 + i] - w.slope[r0 + i - 1]; };

@@ -8,8 +8,9 @@ first and last radius):
 * ``zigzag17``, ``zigzag18``, ``zigzag19``: n evenly spaced radii from 0 to 1 with
   values alternating 1 and 0.25, so n - 2 kinks inside the star, each as sharp as
   the table allows;
-* ``random19`` and ``random101``: 0, 1 and n - 2 pseudo-random radii between them,
-  pseudo-random values in [0.1, 1] (seeded, so the same table on every run);
+* ``random19``, ``random101`` and ``random1001``: 0, 1 and n - 2 pseudo-random radii
+  between them, pseudo-random values in [0.1, 1] (seeded, so the same table on
+  every run);
 * ``shell1e-2``, ``shell1e-3``, ``shell1e-4``: a thin uniform shell [1 - w, 1] -> [1, 1],
   a bright rim;
 * ``overflow``: [0, 5e-324, 1e-320, 1] -> [1, 0, 1, 1], whose first two slopes
@@ -60,6 +61,7 @@ def tables():
     t = {f"zigzag{n}": zigzag(n) for n in (17, 18, 19)}
     t["random19"] = random_table(19, 19)
     t["random101"] = random_table(101, 101)
+    t["random1001"] = random_table(1001, 1001)
     for w in ("1e-2", "1e-3", "1e-4"):
         t[f"shell{w}"] = shell(float(w))
     t["overflow"] = ([0.0, 5e-324, 1e-320, 1.0], [1.0, 0.0, 1.0, 1.0])
@@ -94,6 +96,8 @@ def cases():
         out.append(("overflow", l, 1e-2))
     for l in (0.3, 0.999):
         out.append(("law2049", l, 1e-2))
+    for l in (0.5, 1.01):
+        out.append(("random1001", l, 1e-2))
     return out
 
 
