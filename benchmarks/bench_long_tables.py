@@ -9,8 +9,9 @@ radii, every slope its own), with the lens on the star:
 * the cost of a call of one separation with a table never seen (its moments
   formed) and with the same table again (its moments kept, or formed again).
 
-And the worst relative error of each table of tests/data/fine_table_reference.json
-against its mpmath references.
+The same cost per separation for rough tables (pseudo-random values at 1e2 to
+1e5 evenly spaced radii).  And the worst relative error of each table of
+tests/data/fine_table_reference.json against its mpmath references.
 
 Each build is measured in its own process (both are modules named tarnivox):
 
@@ -28,6 +29,7 @@ import datetime
 import json
 import math
 import os
+import random
 import subprocess
 import sys
 import time
@@ -52,6 +54,16 @@ def table(n):
     bl = [i / (n - 1) for i in range(n)]
     bf = [1.0 - 0.6 * (1.0 - math.sqrt(max(0.0, 1.0 - r * r))) for r in bl]
     return bl, bf
+
+
+# Rough tables (pseudo-random values at evenly spaced radii), whose kinks are
+# integrated segment by segment: lengths and separations per call.
+ROUGH = {100: 400, 1000: 200, 10000: 40, 100000: 10}
+
+
+def rough_table(n):
+    g = random.Random(n)
+    return [i / (n - 1) for i in range(n)], [0.1 + 0.9 * g.random() for _ in range(n)]
 
 
 def measure(rounds):
@@ -79,6 +91,13 @@ def measure(rounds):
             best_new = min(best_new, time.perf_counter() - t0)
         out["cost"].append({"radii": n, "per_separation_us": per_separation * 1e6,
                             "call_new_table_us": best_new * 1e6, "call_same_table_us": t["one"] * 1e6})
+    out["rough"] = []
+    for n, k in ROUGH.items():
+        bl, bf = rough_table(n)
+        many, one = separations(k), separations(k)[:1]
+        t = min_interleaved({"many": lambda: f(many, 1.0, RHO, bl, bf),
+                             "one": lambda: f(one, 1.0, RHO, bl, bf)}, max(1, rounds // 4))
+        out["rough"].append({"radii": n, "per_separation_us": (t["many"] - t["one"]) / k * 1e6})
     data = json.loads((ROOT / "tests" / "data" / "fine_table_reference.json").read_text())
     tables = {name: (t["bl"], t["bf"]) for name, t in data["tables"].items()}
     for name in tables:
@@ -150,6 +169,10 @@ def main(argv=None):
             lines.append(f"| {label} | {c['radii']} | {c['per_separation_us']:.1f} | "
                          f"{c['per_separation_us'] / base:.2f} | {c['call_new_table_us']:.0f} | "
                          f"{c['call_same_table_us']:.0f} |")
+    lines += ["", "Rough tables (pseudo-random values at evenly spaced radii), per separation on the star (us):",
+              "", "| radii | " + " | ".join(label for label, r in runs) + " |", "|---:|" + "---:|" * len(runs)]
+    for i, c in enumerate(runs[0][1]["rough"]):
+        lines.append(f"| {c['radii']} | " + " | ".join(f"{r['rough'][i]['per_separation_us']:.1f}" for label, r in runs) + " |")
     lines += ["", "Worst relative error against the mpmath references of "
               "tests/data/fine_table_reference.json:", "",
               "| table | " + " | ".join(label for label, r in runs) + " |",
