@@ -13,6 +13,8 @@ first and last radius):
   every run);
 * ``shell1e-2``, ``shell1e-3``, ``shell1e-4``: a thin uniform shell [1 - w, 1] -> [1, 1],
   a bright rim;
+* ``band`` and ``peak``: a thin bright band inside the star, [0.7, 0.7001] -> [1, 1],
+  and a narrow peak near its rim, [0.99, 0.9905, 0.991] -> [0, 1, 0];
 * ``overflow``: [0, 5e-324, 1e-320, 1] -> [1, 0, 1, 1], whose first two slopes
   overflow a double (the dip is 1e-320 wide: the star is uniform to 1e-320);
 * ``law2049``: the linear limb-darkening law 1 - 0.6 (1 - sqrt(1 - r^2)) at 2049
@@ -64,6 +66,8 @@ def tables():
     t["random1001"] = random_table(1001, 1001)
     for w in ("1e-2", "1e-3", "1e-4"):
         t[f"shell{w}"] = shell(float(w))
+    t["band"] = ([0.7, 0.7001], [1.0, 1.0])
+    t["peak"] = ([0.99, 0.9905, 0.991], [0.0, 1.0, 0.0])
     t["overflow"] = ([0.0, 5e-324, 1e-320, 1.0], [1.0, 0.0, 1.0, 1.0])
     n = 2049
     bl = [i / (n - 1) for i in range(n)]
@@ -92,6 +96,10 @@ def cases():
         for rho in (1e-2, 10.0):
             for l in sorted({0.5, 0.999, 1.5} | {x for s in SWITCHES[:3] for x in around(s)}):
                 out.append((f"shell{w}", l, rho))
+    for name in ("band", "peak"):
+        for rho in (1e-2, 10.0):
+            for l in sorted({0.5, 0.995, 1.5} | {x for s in SWITCHES[:3] for x in around(s)}):
+                out.append((name, l, rho))
     for l in (0.0, 0.5, 1.5):
         out.append(("overflow", l, 1e-2))
     for l in (0.3, 0.999):
