@@ -67,7 +67,7 @@ WIDE_CASES = sorted({("law", rho) for l, rho, v in LD_WIDE} | {(name, rho) for n
 # The ring family integrates a table's kinks exactly off the star and cuts the
 # integral at each radius of a coarse table on it; the 101-point table's 99
 # radii inside the star are integrated by product integration against the
-# rule's interpolants, to about 7e-13 there (a rule blind to its kinks leaves
+# rule's interpolants, to about 2e-13 there (a rule blind to its kinks leaves
 # 5e-6, more than the table's own tabulation error against the law).
 WIDE_TOLERANCE = {
     "law": (1e-13, 2e-15, 1e-15),
@@ -75,7 +75,24 @@ WIDE_TOLERANCE = {
     "limb11": (1e-13, 6e-15, 1e-15),
     "kinks": (1e-13, 6e-15, 1e-15),
     "inner": (1e-13, 6e-15, 1e-15),
-    "graded101": (1.5e-12, 2e-15, 1e-15),
+    "graded101": (4e-13, 2e-15, 1e-15),
+}
+
+# Tables that are fine, rough or bright at the rim (data/fine_table_reference.json):
+# zigzags of 17 and 18 radii (at most 16 inside the star, each a cut) and of 19
+# (17 inside, product integration of the kinks), pseudo-random tables of 19,
+# 101 and 1001 radii, thin uniform shells [1 - w, 1], a thin band inside the star,
+# a narrow peak near its rim and a table whose first slopes
+# overflow, on the star, near its rim and one ulp either side of 1.05, 1.2 and
+# 1.5, and the law tabulated at 2049 radii.  Largest relative error allowed, per
+# table, about twice the worst seen.
+FINE_DATA = json.loads((pathlib.Path(__file__).parent / "data" / "fine_table_reference.json").read_text())
+FINE_TABLES = {name: (t["bl"], t["bf"]) for name, t in FINE_DATA["tables"].items()}
+FINE_ROWS = [(name, l, rho, float(v)) for name, l, rho, v in FINE_DATA["rows"]]
+FINE_TOLERANCE = {
+    "zigzag17": 2e-15, "zigzag18": 2e-15, "zigzag19": 4e-15, "random19": 2.5e-14,
+    "random101": 1.2e-14, "random1001": 1.3e-13, "shell1e-2": 1e-14, "shell1e-3": 8e-14,
+    "shell1e-4": 2e-14, "band": 4e-15, "peak": 1.2e-13, "overflow": 1e-15, "law2049": 6e-15,
 }
 # One ulp either side of a switch of the ring family's method in l, and at
 # it: the built-in law is exact to 1e-14 there, a table to 1e-13.
@@ -160,6 +177,35 @@ def test_ring_family_against_wide_references(profile, rho):
     for l, g, v, where in triples:
         if l in SWITCH_LS:
             assert rel(g, v) <= switch_tolerance, (profile, where, g, v)
+
+
+@pytest.mark.parametrize("table", FINE_TOLERANCE)
+def test_ring_family_against_fine_table_references(table):
+    """Tables with many kinks inside the star, with a bright rim, or with a segment
+    too steep for its slope to be a double, on and near the star."""
+    worst = (0.0, None)
+    for rho in sorted({r for name, l, r, v in FINE_ROWS if name == table}):
+        pts = [(l, v) for name, l, r, v in FINE_ROWS if name == table and r == rho]
+        got = TABLE["ring"]([l for l, v in pts], 1.0, rho, *FINE_TABLES[table])
+        for (l, v), g in zip(pts, got):
+            e = rel(g, v) if math.isfinite(g) else math.inf
+            if e >= worst[0]:
+                worst = (e, (l, rho, g, v))
+    print(f"ring family, {table}: worst {worst[0]:.3g} at {worst[1]}")
+    assert worst[0] <= FINE_TOLERANCE[table], (table, worst)
+
+
+def test_long_table_sums_its_kinks_by_groups_as_one_by_one():
+    """A long table's kinks inside a layer are summed by groups of 64, 128, ...
+    knots, aligned on the table's start: three radii before the star, which add
+    nothing, move every group, and the result stays the same to rounding."""
+    bl, bf = FINE_TABLES["law2049"]
+    ls = [0.0, 0.013, 0.3, 0.5, 0.77, 0.999, 1 - 1e-7, 1.01, 1.04]
+    for rho in (1e-3, 1.0, 10.0):
+        a = TABLE["ring"](ls, 1.0, rho, bl, bf)
+        b = TABLE["ring"](ls, 1.0, rho, [-3.0, -2.0, -1.0] + bl, [0.0, 0.0, 0.0] + bf)
+        for l, x, y in zip(ls, a, b):
+            assert rel(x, y) <= 4 * EPS, (l, rho, x, y)
 
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -436,10 +482,16 @@ def test_this_platforms_cbrt_agrees_with_the_step_scale():
 # ------------------------------------------------------------------ ring family's methods
 
 # Each switch of the ring family's method, with how far the two sides may
-# differ: the series and the product rules are exact to rounding; below
-# PRODUCT_START the graded rule on the star, exact to some 1e-15 there.
+# differ for the built-in law and a coarse table: the series and the product
+# rules are exact to rounding for them; below PRODUCT_START the graded rule on
+# the star, exact to some 1e-15 there.  A rough table (random values at 99
+# radii) or a thin bright shell at the rim may differ by up to
+# ROUGH_TABLE_SWITCH: on the star the product integration of the rough table's
+# kinks leaves 7e-15, and the product rules' interpolation error at the rim
+# (mu = 0), which a shell keeps whole, leaves 2e-14.
 RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 3e-15,
                         "PRODUCT_24_START": 3e-15, "PRODUCT_16_START": 3e-15}
+ROUGH_TABLE_SWITCH = 4e-14
 
 
 @pytest.mark.parametrize("switch", RING_METHOD_SWITCHES)
@@ -447,9 +499,13 @@ RING_METHOD_SWITCHES = {"SERIES_START": 3e-15, "PRODUCT_START": 3e-15,
 def test_ring_family_is_continuous_where_its_method_changes(switch, rho):
     """Where the series, the product rules and the quadrature on the star take
     over from one another, a separation one ulp below the switch and one at it
-    agree to the accuracy of both, for the built-in law and a table with kinks."""
+    agree to the accuracy of both, for the built-in law, a table with kinks, a
+    rough table and a thin bright shell."""
     import _tarnivox_testing as testing
     b = getattr(testing, switch)
     ls = [math.nextafter(b, 0.0), b]
     for got in (BUILTIN["ring"](ls, 1.0, rho), TABLE["ring"](ls, 1.0, rho, *LD_TABLE)):
         assert rel(got[0], got[1]) <= RING_METHOD_SWITCHES[switch], (switch, rho, got)
+    for table in ("random101", "shell1e-4"):
+        got = TABLE["ring"](ls, 1.0, rho, *FINE_TABLES[table])
+        assert rel(got[0], got[1]) <= ROUGH_TABLE_SWITCH, (switch, rho, table, got)

@@ -16,12 +16,18 @@ end point, src/numeric/graded_rule_nodes.inc:
      basis) from the previous rule, damped to keep the nodes ordered in (0, 1)
      and the weights positive.
 2. The n-point Gauss-Legendre rule on [0, 1].
-3. For a weight with kinks inside a Gauss-Legendre layer: with p the
-   polynomial of degree below n through the layer's samples g_i at the nodes
-   y_i in [-1, 1], the coefficients of y^m in
+3. For a weight with kinks inside a layer of the n-point Gauss-Legendre rule
+   above: with p the polynomial of degree below n through the layer's samples
+   g_i at its nodes y_i in [-1, 1], the Chebyshev coefficients of
      R(y) = integral_y^1 (s - y) p(s) ds = sum_i g_i R_i(y),
-   one row per power m (degree n + 1), one column per node: the integral of
-   p against the ramp (s - y)_+ that a kink at y adds to the weight.
+   one row per T_k(y), k <= n + 1, one column per node: the integral of p
+   against the ramp (s - y)_+ that a kink at y adds to the weight.  (In the
+   Chebyshev basis, summed by Clenshaw's recurrence, R is as well conditioned
+   on [-1, 1] as its values; its coefficients in powers of y would grow like
+   2^n and lose as many digits.)
+4. The m-point Gauss-Legendre rule on [0, 1] for layers where a weight is
+   rough, and the Chebyshev coefficients of the polynomial of degree below m
+   through its samples, one row per T_k, one column per node.
 
 Every value is computed with mpmath at 60 digits, checked against the exact
 moments, and rounded once to double.
@@ -40,6 +46,7 @@ mp.mp.dps = 60
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 LOG_POINTS = 14
 LEGENDRE_POINTS = 10
+KINK_POINTS = 24
 STEPS = 30
 
 
@@ -178,6 +185,45 @@ def ramp_rows(n):
     return rows
 
 
+def chebyshev_ramp_rows(n):
+    """The rows of ramp_rows(n) (powers of y) in the Chebyshev basis T_k(y), k <= n + 1:
+    each R_i sampled at n + 2 Chebyshev points and projected (exact for its degree n + 1).
+    Checked against the power form at a few points."""
+    power = ramp_rows(n)
+    M = n + 2
+    xs = [mp.cos((2 * j + 1) * mp.pi / (2 * M)) for j in range(M)]
+    rows = [[mp.mpf(0)] * n for _ in range(M)]
+    for i in range(n):
+        values = [mp.fsum(power[m][i] * x ** m for m in range(M)) for x in xs]
+        for k in range(M):
+            c = mp.fsum(v * mp.chebyt(k, x) for v, x in zip(values, xs)) * 2 / M
+            rows[k][i] = c / 2 if k == 0 else c
+        for y in (mp.mpf(-1), mp.mpf("-0.3"), mp.mpf("0.55"), mp.mpf(1)):
+            a = mp.fsum(power[m][i] * y ** m for m in range(M))
+            b = mp.fsum(rows[k][i] * mp.chebyt(k, y) for k in range(M))
+            assert abs(a - b) < mp.mpf(10) ** -40
+    return rows
+
+
+def chebyshev_interpolant_rows(n):
+    """Row k: the coefficient of T_k(y), k < n, in the interpolant through the n-point
+    Gauss-Legendre nodes on [-1, 1], per unit sample (column i): each Lagrange
+    polynomial sampled at n Chebyshev points and projected (exact for its degree n - 1),
+    checked at a few points."""
+    y = sorted(2 * t - 1 for t, wt in gauss_legendre(n))
+    xs = [mp.cos((2 * j + 1) * mp.pi / (2 * n)) for j in range(n)]
+    lagrange = lambda i, s: mp.fprod((s - y[j]) / (y[i] - y[j]) for j in range(n) if j != i)  # noqa: E731
+    rows = [[mp.mpf(0)] * n for _ in range(n)]
+    for i in range(n):
+        values = [lagrange(i, x) for x in xs]
+        for k in range(n):
+            c = mp.fsum(v * mp.chebyt(k, x) for v, x in zip(values, xs)) * 2 / n
+            rows[k][i] = c / 2 if k == 0 else c
+        for s_ in (mp.mpf(-1), mp.mpf("0.3"), mp.mpf(1)):
+            assert abs(lagrange(i, s_) - mp.fsum(rows[k][i] * mp.chebyt(k, s_) for k in range(n))) < mp.mpf(10) ** -40
+    return rows
+
+
 def d(x):
     """The double nearest to x, written with the digits that round-trip."""
     return repr(float(mp.mpf(x)))
@@ -195,11 +241,21 @@ def main():
     lines.append("const GaussNode LEGENDRE[LEGENDRE_POINTS] = {")
     lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(LEGENDRE_POINTS)]
     lines.append("};")
-    lines.append(f"// Row m: the coefficients of y^m, m <= {LEGENDRE_POINTS + 1}, in the integral from y to 1 of")
+    lines.append(f"// Row k: the coefficients of T_k(y), k <= {LEGENDRE_POINTS + 1}, in the integral from y to 1 of")
     lines.append("// (s - y) times the interpolant of the layer's samples at the nodes above,")
     lines.append("// mapped to [-1, 1]; column i: the weight of sample i.")
     lines.append("const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS] = {")
-    for row in ramp_rows(LEGENDRE_POINTS):
+    for row in chebyshev_ramp_rows(LEGENDRE_POINTS):
+        lines.append("    {" + ", ".join(d(v) for v in row) + "},")
+    lines.append("};")
+    lines.append(f"// The {KINK_POINTS}-point Gauss-Legendre rule on [0, 1]: entries {{x, w}}.")
+    lines.append("const GaussNode KINK_LEGENDRE[KINK_POINTS] = {")
+    lines += [f"    {{{d(a)}, {d(b)}}}," for a, b in gauss_legendre(KINK_POINTS)]
+    lines.append("};")
+    lines.append(f"// Row k: the coefficient of T_k(y), k < {KINK_POINTS}, in the interpolant of the layer's")
+    lines.append("// samples at the nodes above, mapped to [-1, 1]; column i: the weight of sample i.")
+    lines.append("const double KINK_INTERPOLANT[KINK_POINTS][KINK_POINTS] = {")
+    for row in chebyshev_interpolant_rows(KINK_POINTS):
         lines.append("    {" + ", ".join(d(v) for v in row) + "},")
     lines.append("};")
     with open(os.path.join(ROOT, "src/numeric/graded_rule_nodes.inc"), "w") as f:

@@ -22,7 +22,7 @@
    by its flux 0.8 pi: the even moments <r^2k> = [0.4/(k+1) + 0.6 B(k+1, 3/2)] / 0.8
    and the Chebyshev moments int_0^1 I T_j(2 mu - 1) dmu.
 3. src/numeric/product_rule_nodes.inc: the Chebyshev points of the first kind
-   mapped to mu in [0, 1] for the product rules of 16, 24 and 32 points, with
+   mapped to mu in [0, 1] for the product rules of 16, 24, 32 and 40 points, with
    r = sqrt(1 - mu^2) and x = 2 mu - 1 = cos psi for each; and the 4-, 6- and
    8-point Gauss-Legendre rules on [-1, 1].
 
@@ -40,7 +40,7 @@ import mpmath as mp
 mp.mp.dps = 60
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TERMS = 16          # series terms kept; enough from l = 3 on
-CHEB_SIZES = (16, 24, 32)
+CHEB_SIZES = (16, 24, 32, 40)
 GAUSS_POINTS = (4, 6, 8)
 
 

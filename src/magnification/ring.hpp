@@ -395,7 +395,7 @@ double ring_family_at(double l, double rho, const Source& source, const Ring& ri
         value = far_field_series(l * rho, 1.0 / (l * l), m);
         work = 1;
     } else if (l >= PRODUCT_START) {
-        const int rule = l < PRODUCT_24_START ? 2 : l < PRODUCT_16_START ? 1 : 0;
+        const int rule = source.near_rule(l < PRODUCT_24_START ? 2 : l < PRODUCT_16_START ? 1 : 0);
         const double* W = source.near_weights(rule);
         const ChebyshevNode* node = product_rule::nodes(rule);
         work = product_rule::SIZE[rule];

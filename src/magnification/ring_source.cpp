@@ -12,8 +12,10 @@ namespace {
 #include "magnification/even_from_chebyshev.inc"
 
 static_assert(SERIES_TERMS + 1 == EVEN_MOMENTS, "one even moment per series term");
-static_assert(CHEBYSHEV_MOMENTS == TableMoments::CHEBYSHEV, "moments for the even moments");
-static_assert(CHEBYSHEV_MOMENTS >= product_rule::MAX_POINTS, "moments for the product rules");
+static_assert(CHEBYSHEV_MOMENTS <= TableMoments::CHEBYSHEV, "moments for the even moments");
+static_assert(TableMoments::CHEBYSHEV >= product_rule::MAX_POINTS, "moments for the product rules");
+static_assert(sizeof LINEAR_LAW_CHEBYSHEV_MOMENTS / sizeof(double) >= product_rule::MAX_POINTS,
+              "the law's moments for the product rules");
 
 // Beyond u = 2^14 the mean over the star exceeds 1 by less than 2.1 / u^4 < 2^-54
 // of a normalised profile (A(u) = 1 + 2 / u^4 + O(u^-6), and the finite-source
@@ -24,17 +26,13 @@ constexpr double POINT_SOURCE_DISTANCE = 16384.0;
 // one, is left out.
 constexpr double NEGLIGIBLE = 8.673617379884035e-19;  // 2^-60
 
-// A coarse table's radii inside the star are kinks of the integrand; up to
-// this many, the integral with the lens on the star is cut at each of them.
-// A finer table's kinks are small, and its cuts would cost more than they save.
-constexpr int MAX_TABLE_CUTS = 16;
-
-// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 34, has
-// frequencies up to 35.  An n-point Gauss-Legendre rule errs on e^(i w theta)
+// Chebyshev moments: in theta, T_j(2 cos theta - 1) sin^2 theta, j < 40, has
+// frequencies up to 41.  An n-point Gauss-Legendre rule errs on e^(i w theta)
 // over a piece of half-width h by about (w h)^(2n) / (2n)!, below 2^-60 of the
 // piece for w h up to 0.03 (4 points), 0.12 (6 points) and 0.5 (8 points);
 // wider pieces are cut into pieces of 8 points.
-constexpr double CHEBYSHEV_FREQUENCY = 36.0;
+constexpr double CHEBYSHEV_FREQUENCY = 42.0;
+static_assert(TableMoments::CHEBYSHEV + 2 <= CHEBYSHEV_FREQUENCY, "the highest frequency of a moment");
 constexpr double GAUSS_4_REACH = 0.03;
 constexpr double GAUSS_6_REACH = 0.12;
 constexpr double GAUSS_8_REACH = 0.5;
@@ -147,6 +145,11 @@ bool chebyshev_moments(const std::vector<double>& bl, const std::vector<double>&
             if (!(a < b)) continue;
             slope = (bf[i + 1] - bf[i]) / (bl[i + 1] - bl[i]);
             intercept = bf[i] - bl[i] * slope;
+            // A segment narrower than its rise over the largest double has a
+            // slope that overflows, and interp reads it as NaN (inf - inf),
+            // which every quadrature of the profile counts as 0: so do its
+            // moments.  (Its width is below 1e-308 of its rise.)
+            if (!std::isfinite(slope) || !std::isfinite(intercept)) continue;
         }
         // int P(r(mu)) T_j(2 mu - 1) dmu over the segment, with mu = cos theta,
         // r = sin theta, dmu = -sin theta dtheta: smooth in theta throughout.
@@ -196,6 +199,7 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
         t.knot.push_back(bl[0]);
         for (std::size_t k = 0; k + 1 < n; ++k) {
             const double slope = (bf[k + 1] - bf[k]) / (bl[k + 1] - bl[k]);
+            t.finite_lines = t.finite_lines && std::isfinite(slope) && std::isfinite(bf[k] - bl[k] * slope);
             if (k == 0 || slope != t.slope.back()) {
                 if (k > 0) t.knot.push_back(bl[k]);
                 t.slope.push_back(slope);
@@ -207,21 +211,44 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
     int inside = 0;
     for (const double x : t.knot) inside += (0 < x && x < 1);
     t.fine = inside > MAX_TABLE_CUTS;
+    if (t.fine) {
+        const std::size_t knots = t.knot.size();
+        t.departure.assign(knots, 0.0);
+        t.area.assign(knots, 0.0);
+        t.bend.assign(knots, 0.0);
+        for (std::size_t j = 1; j < knots; ++j) {
+            const std::size_t i = j - 1;  // the knot and the segment that end at j
+            const double h = i > 0 ? t.knot[i + 1] - t.knot[i - 1] : 0.0;
+            const double change = i > 0 ? std::fabs(t.slope[i] - t.slope[i - 1]) : 0.0;
+            t.departure[j] = t.departure[i] + change * (h * h) / 32;
+            t.bend[j] = t.bend[i] + change;
+            const double y0 = t.slope[i] * t.knot[i] + t.intercept[i];
+            const double y1 = t.slope[i] * t.knot[i + 1] + t.intercept[i];
+            t.area[j] = t.area[i] + 0.5 * (std::fabs(y0) + std::fabs(y1)) * (t.knot[i + 1] - t.knot[i]);
+        }
+        std::vector<double> change(knots, 0.0);
+        for (std::size_t j = 1; j + 1 < knots; ++j) change[j] = t.slope[j] - t.slope[j - 1];
+        t.ramps.build(t.knot.data(), change.data(), knots);
+    }
     return made;
 }
 
 // The moments of the tables used last.  A fit calls with the same table at
 // every step, often once per data set, and a table of 500 radii takes about
-// 100 us to form, a thousand times a separation far from the star.  An
-// entry is found by the bits of its radii and values, so a table changed in
-// place is another table, and gives the same moments as it would unkept.
+// 100 us to form, a thousand times a separation far from the star (1e6
+// radii: about 0.5 s).  An entry is found by the bits of its radii and
+// values (a comparison of the whole table, 1 ms for 1e6 radii, far less than
+// forming it), so a table changed in place is another table, and gives the
+// same moments as it would unkept.  The entries hold at most MAX_POINTS radii
+// in all, about 70 bytes each with the copy of the table (70 MB at most): the
+// oldest are dropped to make room, and a longer table is formed at every call.
 // Every call holds the interpreter lock, which orders all use of the
 // entries; a call keeps the entry it was given (shared_ptr) however a call
 // re-entering from a signal handler changes them.
 class TableMomentsCache {
 public:
     static constexpr std::size_t ENTRIES = 8;
-    static constexpr std::size_t MAX_POINTS = 4096;  // 8 entries of at most 200 kB
+    static constexpr std::size_t MAX_POINTS = std::size_t{1} << 20;
 
     std::shared_ptr<const TableMoments> find(const std::vector<double>& bl, const std::vector<double>& bf) {
         for (std::size_t i = entries_.size(); i-- > 0;) {
@@ -238,9 +265,13 @@ public:
     void keep(const std::vector<double>& bl, const std::vector<double>& bf,
               std::shared_ptr<const TableMoments> moments) {
         if (bl.size() > MAX_POINTS) return;
-        Entry entry{bl, bf, std::move(moments)};
-        if (entries_.size() == ENTRIES) entries_.erase(entries_.begin());
-        entries_.push_back(std::move(entry));
+        std::size_t held = bl.size();
+        for (const Entry& e : entries_) held += e.bl.size();
+        while (!entries_.empty() && (entries_.size() == ENTRIES || held > MAX_POINTS)) {
+            held -= entries_.front().bl.size();
+            entries_.erase(entries_.begin());
+        }
+        entries_.push_back(Entry{bl, bf, std::move(moments)});
     }
 
 private:
@@ -261,7 +292,12 @@ std::shared_ptr<const TableMoments> table_moments(const std::vector<double>& bl,
     static TableMomentsCache cache;
     if (auto kept = cache.find(bl, bf)) return kept;
     auto made = form_table_moments(bl, bf, stop);
-    if (made) cache.keep(bl, bf, made);
+    if (!made) return made;
+    // `stop` may have run Python code (a signal handler) that called with
+    // this same table and kept its moments meanwhile: those are the same
+    // bits, and one entry for a table is enough.
+    if (auto kept = cache.find(bl, bf)) return kept;
+    cache.keep(bl, bf, made);
     return made;
 }
 
@@ -274,6 +310,13 @@ TableSource::TableSource(const PiecewiseLinear& profile, const std::vector<doubl
         if (!std::isfinite(bl[i]) || !std::isfinite(bf[i]) || (i > 0 && !(bl[i - 1] < bl[i]))) return;
     regular_ = true;
     moments_ = table_moments(bl, bf, stop);
+    // A fine table with a segment that is no line (see chebyshev_moments)
+    // jumps to 0 and back inside the star, which its lines between kinks
+    // cannot carry; the quadrature of its values takes it as it reads.
+    if (moments_ && moments_->fine && !moments_->finite_lines) {
+        moments_.reset();
+        regular_ = false;
+    }
 }
 
 void TableSource::add_cuts(SourceCuts& cuts) const {

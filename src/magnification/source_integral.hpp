@@ -3,6 +3,7 @@
 // and the sum of its pieces.
 #pragma once
 
+#include <cassert>
 #include <utility>
 
 #include "magnification/profile.hpp"
@@ -17,12 +18,17 @@ inline constexpr double SOURCE_TOLERANCE = 1e-16;
 // Radii inside (0, 1) where the integrand over the source is not smooth.
 // The tanh-sinh rule copes with singularities at the ends of its interval
 // only, so the integral over [0, 1] is cut at each of them.
+// Whoever adds radii states beside its own limit, by a static_assert, that
+// they fit: a radius beyond CAPACITY would be dropped (a debug build stops
+// there instead).
 struct SourceCuts {
     static constexpr int CAPACITY = 20;
     double r[CAPACITY];
     int count = 0;
     void add(double x) {
-        if (0 < x && x < 1 && count < CAPACITY) r[count++] = x;
+        if (!(0 < x && x < 1)) return;
+        assert(count < CAPACITY);
+        if (count < CAPACITY) r[count++] = x;
     }
     void sort() {  // a handful: insertion sort
         for (int i = 1; i < count; ++i)
@@ -66,5 +72,7 @@ inline void add_jumps(const PiecewiseLinear& profile, SourceCuts& cuts) {
     if (profile.last_x() != profile.first_x()) cuts.add(profile.last_x());
 }
 inline void add_jumps(const LinearLimbDarkening&, SourceCuts&) {}
+// The ring through the lens and a table's two ends.
+static_assert(3 <= SourceCuts::CAPACITY, "room for the lens and the jumps");
 
 }  // namespace tarnivox

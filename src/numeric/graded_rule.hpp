@@ -53,6 +53,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <type_traits>
+#include <vector>
 
 #include "numeric/product_rule.hpp"
 
@@ -77,15 +79,151 @@ constexpr double STRETCH = 0.15;
 // the fraction), which bounds the layers at about 30.
 constexpr double SMALLEST_FIRST = 1e-12;
 
+// The rule of a layer that holds kinks of a weight (integrate_graded_kinked).
+constexpr int KINK_POINTS = 24;
+
 // On [0, 1], in increasing x.
 extern const GaussNode LOG_GAUSS[LOG_POINTS];
 extern const GaussNode LEGENDRE[LEGENDRE_POINTS];
 extern const GaussNode SMOOTH_LEGENDRE[SMOOTH_LEGENDRE_POINTS];
-// LEGENDRE_RAMP[m][i]: the coefficient of y^m in
+extern const GaussNode KINK_LEGENDRE[KINK_POINTS];
+// LEGENDRE_RAMP[k][i]: the coefficient of the Chebyshev polynomial T_k(y) in
 //   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
 // per unit sample i of the polynomial p of degree below LEGENDRE_POINTS
 // through the samples at the nodes LEGENDRE (mapped to [-1, 1]).
 extern const double LEGENDRE_RAMP[LEGENDRE_POINTS + 2][LEGENDRE_POINTS];
+// KINK_INTERPOLANT[k][i]: the coefficient of T_k(y) in the polynomial of
+// degree below KINK_POINTS through the samples at the nodes KINK_LEGENDRE.
+extern const double KINK_INTERPOLANT[KINK_POINTS][KINK_POINTS];
+
+// Chebyshev series f = sum_k p[k] T_k(z), k < N, on [-1, 1].
+namespace chebyshev {
+
+// out = the series of f(alpha + beta z), N terms, for |alpha| + |beta| <= 1
+// (an interval inside [-1, 1]): Clenshaw's recurrence with series for values,
+//   u_k = p_k + 2 x u_(k+1) - u_(k+2),  f = p_0 + x u_1 - u_2,  x = alpha + beta z,
+// each product by z from z T_0 = T_1, z T_k = (T_(k+1) + T_(k-1)) / 2.
+template <int N>
+void compose_affine(const double* p, double alpha, double beta, double* out) {
+    // Three buffers in turn: u_(k+2), u_(k+1) and the u_k being formed, of
+    // degree N - 1 - k; all zero beyond their degree.
+    double buffer[3][N + 1] = {};
+    double* u2 = buffer[0];
+    double* u1 = buffer[1];
+    double* u0 = buffer[2];
+    const double a2 = alpha + alpha, b2 = beta + beta;
+    int degree = -1;  // of u1
+    for (int k = N - 1; k >= 1; --k) {
+        // u0 = p_k + 2 (alpha + beta z) u1 - u2.
+        for (int j = 0; j <= degree + 1; ++j) u0[j] = a2 * u1[j] - u2[j];
+        if (degree >= 0) {
+            u0[1] += b2 * u1[0];
+            for (int j = 1; j <= degree; ++j) {
+                u0[j + 1] += beta * u1[j];
+                u0[j - 1] += beta * u1[j];
+            }
+        }
+        u0[0] += p[k];
+        double* t = u2;
+        u2 = u1;
+        u1 = u0;
+        u0 = t;
+        ++degree;
+    }
+    // f = p_0 + (alpha + beta z) u1 - u2.
+    for (int j = 0; j < N; ++j) out[j] = alpha * u1[j] - u2[j];
+    if (degree >= 0) {
+        out[1] += beta * u1[0];
+        for (int j = 1; j <= degree; ++j) {
+            if (j + 1 < N) out[j + 1] += (0.5 * beta) * u1[j];
+            out[j - 1] += (0.5 * beta) * u1[j];
+        }
+    }
+    out[0] += p[0];
+}
+
+// out = the series of integral_z^1 f, N + 1 terms: the antiderivative
+// F = sum b_k T_k, b_1 = p_0 - p_2 / 2, b_k = (p_(k-1) - p_(k+1)) / (2k)
+// (DLMF 18.9.22 in this form), less F(1) = sum b_k.
+template <int N>
+void integral_to_one(const double* p, double* out) {
+    auto at = [&](int k) { return k < N ? p[k] : 0.0; };
+    double F1 = 0.0;
+    out[0] = 0.0;
+    for (int k = 1; k <= N; ++k) {
+        const double b = k == 1 ? at(0) - 0.5 * at(2) : (at(k - 1) - at(k + 1)) / (2 * k);
+        out[k] = -b;
+        F1 += b;
+    }
+    out[0] = F1;
+}
+
+// integral_(-1)^1 (A + B z) f dz, from integral T_k = 2 / (1 - k^2) for even
+// k (0 for odd) and z T_k = (T_(k+1) + T_(k-1)) / 2.
+template <int N>
+double line_moment(const double* p, double A, double B) {
+    auto I = [](int k) { return k % 2 == 0 ? 2.0 / (1.0 - double(k) * k) : 0.0; };
+    double sa = 0.0, sb = 0.0;
+    for (int k = 0; k < N; ++k) {
+        sa += p[k] * I(k);
+        if (k >= 1) sb += p[k] * (0.5 * (I(k + 1) + I(k - 1)));
+    }
+    return A * sa + B * sb;
+}
+
+}  // namespace chebyshev
+
+// A layer's kinks may take the LEGENDRE_POINTS rule when the weight's
+// departure from a smooth curve there is below this fraction of its integral:
+// the interpolant of LEGENDRE_POINTS samples errs by at most about 3e-7 of f
+// on a layer (below), 1e-7 as seen on the 101-radius tabulated law, which
+// leaves 1e-13 to 3e-13 of the layer.
+constexpr double SMOOTH_KINKS = 1e-6;
+// The most knots of a rough layer integrated as one region, and how far
+// its ramps may exceed its weight before it is cut into such regions.
+constexpr std::size_t ROUGH_REGION = 16;
+constexpr double ROUGH_CONDITION = 64.0;
+
+// Sum_j c_j R(y_j) for the ramp integral R = sum_m c[m] T_m of TERMS terms
+// and the points x_j (j < count) of a layer [lo, hi], y_j = (2 x_j - lo - hi)
+// / (hi - lo), c_j = change(j): by Clenshaw's recurrence
+//   u_m = c_m + 2 y u_(m+1) - u_(m+2),  R = c_0 + y u_1 - u_2,
+// four points at a time in four running sums: independent chains that the
+// processor overlaps.
+template <int TERMS, class X, class Change>
+double ramp_sum(const double* c, X&& x, Change&& change, std::size_t count, double lo, double hi) {
+    const double width = hi - lo;
+    double sums[4] = {0.0, 0.0, 0.0, 0.0};
+    std::size_t j = 0;
+    for (; j + 4 <= count; j += 4) {
+        double y[4], u1[4], u2[4];
+        for (int v = 0; v < 4; ++v) {
+            const double xv = x(j + v);
+            y[v] = ((xv - lo) - (hi - xv)) / width;
+            u1[v] = 0.0;
+            u2[v] = 0.0;
+        }
+        for (int m = TERMS - 1; m >= 1; --m)
+            for (int v = 0; v < 4; ++v) {
+                const double u = (c[m] + (y[v] + y[v]) * u1[v]) - u2[v];
+                u2[v] = u1[v];
+                u1[v] = u;
+            }
+        for (int v = 0; v < 4; ++v) sums[v] += change(j + v) * ((c[0] + y[v] * u1[v]) - u2[v]);
+    }
+    for (int v = 0; j < count; ++j, ++v) {
+        const double xj = x(j);
+        const double y = ((xj - lo) - (hi - xj)) / width;
+        double u1 = 0.0, u2 = 0.0;
+        for (int m = TERMS - 1; m >= 1; --m) {
+            const double u = (c[m] + (y + y) * u1) - u2;
+            u2 = u1;
+            u1 = u;
+        }
+        sums[v] += change(j) * ((c[0] + y * u1) - u2);
+    }
+    return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
 
 }  // namespace graded_rule
 
@@ -159,13 +297,82 @@ double integrate_graded(F&& f, double e, double o, const SingularPoint* seen, in
     return sum;
 }
 
+// Weighted sums sum_j c_j p(x_j) over a run of consecutive points of a fixed
+// set x_0 < x_1 < ... < x_(n-1), for any polynomial p of degree below PROXY,
+// in time logarithmic in the run's length.  The points are grouped in blocks
+// of BLOCK, the blocks in pairs, the pairs in pairs, and so on; each group
+// [x_first, x_last] stands for its points by PROXY proxies at the Chebyshev
+// points z_i of the first kind mapped onto it, with weights
+//   W_i = sum_j c_j l_i(z_j),  l_i the Lagrange basis of the z_i,
+// so that sum_i W_i p(z_i) = sum_j c_j p(x_j) for every such p.  A group's
+// proxies are formed from its two halves' proxies, as if these were its
+// points.  The Lebesgue constant of Chebyshev points is below 2.8 for 16 of
+// them, so a proxy weight is at most that times sum |c_j|, and a group's sum
+// is as accurate as the direct one.  A run is covered by whole groups save
+// for less than BLOCK points at either end, with at most two groups of each
+// size: 2 log2(n / BLOCK) groups in all.
+class RampTree {
+public:
+    static constexpr int PROXY = 16;
+    static constexpr std::size_t BLOCK = 64;
+    // The PROXY Chebyshev points of the first kind, decreasing.
+    static const double* proxy_z();
+    // c_j, j < n, the weights of the points x_j (increasing).  Fewer than
+    // 2 BLOCK points are never grouped.
+    void build(const double* x, const double* c, std::size_t n);
+    // Calls points(j0, j1) for the runs [j0, j1) of single points and
+    // group(lo, hi, w) for the groups (the group's first and last point and
+    // its PROXY weights) that together make up [first, end).
+    template <class Points, class Group>
+    void visit(std::size_t first, std::size_t end, Points&& points, Group&& group) const {
+        if (levels_.empty() || end - first < 2 * BLOCK) {
+            points(first, end);
+            return;
+        }
+        const std::size_t aligned = (first + BLOCK - 1) / BLOCK * BLOCK;
+        points(first, aligned);
+        std::size_t j = aligned;
+        while (j + BLOCK <= end) {
+            std::size_t level = 0;
+            while (level + 1 < levels_.size() && j % (BLOCK << (level + 1)) == 0 &&
+                   j + (BLOCK << (level + 1)) <= end)
+                ++level;
+            const std::size_t index = j / (BLOCK << level);
+            const Level& L = levels_[level];
+            group(L.lo[index], L.hi[index], &L.w[index * PROXY]);
+            j += BLOCK << level;
+        }
+        points(j, end);
+    }
+
+private:
+    struct Level {
+        std::vector<double> lo, hi, w;  // per group: its first and last point, its PROXY weights
+    };
+    std::vector<Level> levels_;
+};
+
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
 // on segment k, from x[k] to x[k + 1], the line slope[k] r + intercept[k].
+// Optionally, for integrate_graded_kinked's choice of rule, three running
+// sums over the knots: departure[j], of |slope[i] - slope[i - 1]| (x[i + 1] -
+// x[i - 1])^2 / 32 for 0 < i < j (the area between the weight and a smooth
+// curve through it is about that near knot i: h^2 / 8 times the change of
+// slope, h the spacing); bend[j], of |slope[i] - slope[i - 1]| for 0 < i < j;
+// and area[j], of the integral of |weight| over the segments i < j (by the
+// trapezoidal rule).
 struct PiecewiseLine {
     const double* x;
     const double* slope;
     const double* intercept;
     std::size_t n;
+    const double* departure = nullptr;  // n entries
+    const double* area = nullptr;       // n entries
+    const double* bend = nullptr;       // n entries
+    // Optionally, the knots grouped (RampTree) with their changes of slope
+    // c_j = slope[j] - slope[j - 1] as weights (0 at both ends): the sum of the
+    // ramps of a layer's knots then takes time logarithmic in their number.
+    const RampTree* ramps = nullptr;
     // The segment that holds just above r, for r in [x[0], x[n - 1]).
     std::size_t segment_above(double r, std::size_t from, std::size_t to) const {
         const std::size_t k = static_cast<std::size_t>(std::upper_bound(x + from, x + to, r) - x);
@@ -180,20 +387,30 @@ struct PiecewiseLine {
 // the weight's kinks:
 // - the first layer, where f is p + q log t, ends at the knot nearest to e,
 //   so that the weight is one line on it;
-// - on each later layer [lo, hi] the weight is the line of its first segment,
-//   L, plus a ramp c_k (r - x_k)_+ at each knot x_k inside, c_k the change of
-//   slope there.  With P the polynomial of degree 9 through f's samples,
-//     integral w f ~ integral L f + sum_k c_k integral_{x_k}^{hi} (r - x_k) P dr,
-//   the first term by Gauss-Legendre (exact for L P, degree 10), each ramp in
-//   closed form (LEGENDRE_RAMP): product integration (Sloan & Smith) of the
-//   kinks.  Gauss-Legendre integrates J f to the graded rule's accuracy for
-//   any smooth J, and J P exactly, so the error is that of (w - J)(f - P)
-//   for the best such J: P's interpolation error (about 3e-7 of f on a
-//   layer of ratio 2.5) times the weight's departure from a smooth curve,
-//   which for a fine table of a smooth law is about its tabulation error,
-//   ~1e-7 of it: 1e-12 to 2e-11 in all, the most where a layer reaches the
-//   sqrt(1 - r^2) of a limb-darkening law at the rim (5e-10 for a table of
-//   random values).
+// - each later layer [lo, hi] takes N Gauss-Legendre samples of f, and
+//   integral w f ~ integral w P, P the polynomial of degree below N through
+//   them, in closed form: product integration (Sloan & Smith) of the kinks.
+// The weight there is the line of its first segment, L, plus a ramp
+// c_k (r - x_k)_+ at each knot x_k inside, c_k the change of slope there.
+// Gauss-Legendre integrates J f to the graded rule's accuracy for any smooth
+// J, and J P exactly, so the error is that of (w - J)(f - P) for the best
+// such J: P's interpolation error times the weight's departure from a smooth
+// curve.  On a layer [a, R a] from e, f is analytic inside the ellipse with
+// foci at the layer's ends through e, whose half-axes sum to 4.4 times the
+// layer's half-width for R = 2.5, and P errs by about 4.4^-N of f: 3e-7 for
+// N = LEGENDRE_POINTS, 3e-16 for N = KINK_POINTS.
+// - A fine table of a smooth law departs from it by its tabulation error,
+//   1e-7 of it or less (SMOOTH_KINKS decides, from w's running sums when it
+//   has them): its layers take LEGENDRE_POINTS, integral L f by that rule and
+//   each ramp in closed form (LEGENDRE_RAMP), the ramps' sum by groups of
+//   knots (RampTree) when w has them.  Its changes of slope are small, and so
+//   are the ramps.
+// - A rough table (random values, a zigzag) departs by as much as it weighs:
+//   its layers take KINK_POINTS, and are cut into regions of ROUGH_REGION
+//   segments, each with its own expansion of P (see below), since its ramps,
+//   as large as the changes of slope times the layer's width squared, would
+//   cancel to n^1.5 eps of the result for n knots.  Its cost grows with its
+//   knots.
 // The knots nearest e set the depth of the layers: log_R(length / distance)
 // of them.
 template <class F>
@@ -237,45 +454,111 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
         const std::size_t first = static_cast<std::size_t>(std::upper_bound(w.x + kb, w.x + ke, lo) - w.x);
         const std::size_t end = static_cast<std::size_t>(std::lower_bound(w.x + first, w.x + ke, hi) - w.x);
         const std::size_t k = std::min(std::max(first, std::size_t{1}), w.n - 1) - 1;
-        double samples[LEGENDRE_POINTS];
+        const double sk = w.slope[k], ck = w.intercept[k];
+        // The layer's departure from a smooth weight, against its weight over
+        // the segments that hold it, decides the rule.
+        const bool smooth = first == end ||
+                            (w.departure && w.departure[end] - w.departure[first] <=
+                                                SMOOTH_KINKS * (w.area[end] - w.area[first - 1]));
+        // Sum_j c_j R(y_j) over the layer's knots, R = sum_m c[m] T_m: knot by
+        // knot, or by the groups of RampTree for all but a few.
+        auto ramps = [&](const double* c, auto terms) {
+            constexpr int TERMS = decltype(terms)::value;
+            double total = 0.0;
+            auto points = [&](std::size_t j0, std::size_t j1) {
+                if (j0 >= j1) return;
+                auto knot = [&](std::size_t i) { return w.x[j0 + i]; };
+                auto change = [&](std::size_t i) { return w.slope[j0 + i] - w.slope[j0 + i - 1]; };
+                total += ramp_sum<TERMS>(c, knot, change, j1 - j0, lo, hi);
+            };
+            if (!w.ramps) {
+                points(first, end);
+                return total;
+            }
+            static_assert(TERMS <= RampTree::PROXY, "the groups' proxies hold R");
+            const double* z = RampTree::proxy_z();
+            w.ramps->visit(first, end, points, [&](double glo, double ghi, const double* gw) {
+                const double mid = 0.5 * (glo + ghi), half = 0.5 * (ghi - glo);
+                auto at = [&](std::size_t i) { return mid + half * z[i]; };
+                auto weight = [&](std::size_t i) { return gw[i]; };
+                total += ramp_sum<TERMS>(c, at, weight, RampTree::PROXY, lo, hi);
+            });
+            return total;
+        };
         double layer = 0.0;
-        for (int i = 0; i < LEGENDRE_POINTS; ++i) {
-            const double r = lo + width * LEGENDRE[i].x;
-            samples[i] = g(r);
-            layer += LEGENDRE[i].w * ((w.slope[k] * r + w.intercept[k]) * samples[i]);
-        }
-        layer *= width;
-        evaluations += LEGENDRE_POINTS;
-        if (first < end) {
-            double c[LEGENDRE_POINTS + 2];
-            for (int m = 0; m < LEGENDRE_POINTS + 2; ++m) {
-                double cm = 0.0;
-                for (int i = 0; i < LEGENDRE_POINTS; ++i) cm += LEGENDRE_RAMP[m][i] * samples[i];
-                c[m] = cm;
+        if (smooth) {
+            double samples[LEGENDRE_POINTS];
+            for (int i = 0; i < LEGENDRE_POINTS; ++i) {
+                const double r = lo + width * LEGENDRE[i].x;
+                samples[i] = g(r);
+                layer += LEGENDRE[i].w * ((sk * r + ck) * samples[i]);
             }
-            // Four kinks at a time, each by Horner's rule, in four running
-            // sums: independent chains that the processor overlaps.
-            double ramps4[4] = {0.0, 0.0, 0.0, 0.0};
-            std::size_t j = first;
-            for (; j + 4 <= end; j += 4) {
-                double y[4], R[4];
-                for (int u = 0; u < 4; ++u) {
-                    y[u] = ((w.x[j + u] - lo) - (hi - w.x[j + u])) / width;
-                    R[u] = c[LEGENDRE_POINTS + 1];
+            layer *= width;
+            evaluations += LEGENDRE_POINTS;
+            if (first < end) {
+                constexpr int TERMS = LEGENDRE_POINTS + 2;
+                double c[TERMS];
+                for (int m = 0; m < TERMS; ++m) {
+                    double cm = 0.0;
+                    for (int i = 0; i < LEGENDRE_POINTS; ++i) cm += LEGENDRE_RAMP[m][i] * samples[i];
+                    c[m] = cm;
                 }
-                for (int m = LEGENDRE_POINTS; m >= 0; --m)
-                    for (int u = 0; u < 4; ++u) R[u] = R[u] * y[u] + c[m];
-                for (int u = 0; u < 4; ++u) ramps4[u] += (w.slope[j + u] - w.slope[j + u - 1]) * R[u];
+                // dr = (width / 2) dy, twice.
+                layer += ramps(c, std::integral_constant<int, TERMS>()) * ((width * width) / 4);
             }
-            for (int u = 0; j < end; ++j, ++u) {
-                const double y = ((w.x[j] - lo) - (hi - w.x[j])) / width;
-                double R = c[LEGENDRE_POINTS + 1];
-                for (int m = LEGENDRE_POINTS; m >= 0; --m) R = R * y + c[m];
-                ramps4[u] += (w.slope[j] - w.slope[j - 1]) * R;
+        } else {
+            // A rough weight: the ramps' form above would add and cancel terms
+            // as large as the kinks' changes of slope times the layer's width
+            // squared, up to n^1.5 times the result for n random values.  So
+            // the layer is cut into regions of at most ROUGH_REGION knots, on
+            // each of which the interpolant P is expanded afresh
+            // (compose_affine) and the weight is the line of the segment
+            // before its first knot plus the ramps of its own knots,
+            // integrated in closed form: each term is then at most about
+            // ROUGH_REGION times the region's share, and the error 64 eps of
+            // it.
+            double samples[KINK_POINTS];
+            for (int i = 0; i < KINK_POINTS; ++i) samples[i] = g(lo + width * KINK_LEGENDRE[i].x);
+            evaluations += KINK_POINTS;
+            double p[KINK_POINTS];
+            for (int k = 0; k < KINK_POINTS; ++k) {
+                double pk = 0.0;
+                for (int i = 0; i < KINK_POINTS; ++i) pk += KINK_INTERPOLANT[k][i] * samples[i];
+                p[k] = pk;
             }
-            const double ramps = (ramps4[0] + ramps4[1]) + (ramps4[2] + ramps4[3]);
-            // dr = (width / 2) dy, twice.
-            layer += ramps * ((width * width) / 4);
+            constexpr int TERMS = KINK_POINTS + 2;
+            // The region [u, v] on the line of segment `seg`, with the ramps
+            // sum_j c_j (r - x_j)_+ that ramp_terms(R, u, v) sums against R.
+            auto region = [&](double u, double v, std::size_t seg, auto&& ramp_terms) {
+                const double m = 0.5 * (u + v), h = 0.5 * (v - u);
+                if (!(h > 0)) return;
+                const double alpha = ((m - lo) - (hi - m)) / width, beta = (h + h) / width;
+                double local[KINK_POINTS], Q[KINK_POINTS + 1], R[TERMS];
+                chebyshev::compose_affine<KINK_POINTS>(p, alpha, beta, local);
+                // integral_(x_j)^v (r - x_j) P dr = h^2 R(z_j), R(z) = int_z^1 (s - z) P ds.
+                chebyshev::integral_to_one<KINK_POINTS>(local, Q);
+                chebyshev::integral_to_one<KINK_POINTS + 1>(Q, R);
+                const double A = w.slope[seg] * m + w.intercept[seg], B = w.slope[seg] * h;
+                layer += h * chebyshev::line_moment<KINK_POINTS>(local, A, B) + (h * h) * ramp_terms(R, u, v);
+            };
+            // The layer's knots first .. end - 1, ROUGH_REGION at a time, the
+            // first region from lo, on the segment that holds lo; or all in
+            // one region when their ramps, at most sum |c_j| width^2 / 2, stay
+            // below ROUGH_CONDITION times the layer's weight (a fine table of
+            // a law near its rim, where sqrt(1 - r^2) bends it).
+            std::size_t per_region = ROUGH_REGION;
+            if (w.bend && (w.bend[end] - w.bend[first]) * (0.5 * width * width) <=
+                              ROUGH_CONDITION * (w.area[end] - w.area[first - 1]))
+                per_region = end - first;
+            for (std::size_t r0 = first; r0 < end; r0 += per_region) {
+                const std::size_t r1 = std::min(r0 + per_region, end);
+                auto ramp_terms = [&](const double* R, double u, double v) {
+                    auto knot = [&](std::size_t i) { return w.x[r0 + i]; };
+                    auto change = [&](std::size_t i) { return w.slope[r0 + i] - w.slope[r0 + i - 1]; };
+                    return ramp_sum<TERMS>(R, knot, change, r1 - r0, u, v);
+                };
+                region(r0 == first ? lo : w.x[r0], r1 < end ? w.x[r1] : hi, r0 - 1, ramp_terms);
+            }
         }
         sum += layer;
         a = b;

@@ -20,7 +20,8 @@ const ChebyshevNode* nodes(int rule) {
     switch (rule) {
         case 0: return CHEBYSHEV_16;
         case 1: return CHEBYSHEV_24;
-        default: return CHEBYSHEV_32;
+        case 2: return CHEBYSHEV_32;
+        default: return CHEBYSHEV_40;
     }
 }
 

@@ -30,10 +30,10 @@ struct GaussNode {
 
 namespace product_rule {
 
-// The rules offered: N = 16, 24 and 32 points.
-constexpr int SIZES = 3;
-constexpr int SIZE[SIZES] = {16, 24, 32};
-constexpr int MAX_POINTS = 32;
+// The rules offered: N = 16, 24, 32 and 40 points.
+constexpr int SIZES = 4;
+constexpr int SIZE[SIZES] = {16, 24, 32, 40};
+constexpr int MAX_POINTS = 40;
 
 // The nodes of the rule of SIZE[rule] points, in order of decreasing mu.
 const ChebyshevNode* nodes(int rule);
