@@ -378,19 +378,36 @@ double integral_on_star(double l, double rho, const Source& source, const Ring& 
     // leave out less than 2^-60.  Near the rim, mu = cos c cos d - sin c sin d
     // loses its leading digits, but only to absolute errors of the order of
     // eps, which the factor mu of the integrand makes as small.
+    // The two series are Horner chains of dependent steps; they run for all
+    // the layer's nodes at once, two nodes to a Pack, step for step.
     auto G = [&](const double* theta, int n, double* v) {
-        double r[graded_rule::LOG_POINTS], mu[graded_rule::LOG_POINTS];
+        using namespace lanes;
+        constexpr int PACKS = (graded_rule::LOG_POINTS + WIDTH - 1) / WIDTH;
+        double r[PACKS * WIDTH], mu[PACKS * WIDTH];
         const double c = theta[n / 2];
-        const double sin_c = std::sin(c), cos_c = std::cos(c);
-        for (int i = 0; i < n; ++i) {
-            const double d = theta[i] - c;
-            const double d2 = d * d;
-            double sd = SIN_TAYLOR[9], cd = COS_TAYLOR[9];
-            for (int k = 8; k >= 0; --k) sd = sd * d2 + SIN_TAYLOR[k];
-            for (int k = 8; k >= 0; --k) cd = cd * d2 + COS_TAYLOR[k];
-            sd = sd * d;
-            r[i] = sin_c * cd + cos_c * sd;
-            mu[i] = cos_c * cd - sin_c * sd;
+        const Pack C = splat(c), SIN_C = splat(std::sin(c)), COS_C = splat(std::cos(c));
+        const int packs = (n + WIDTH - 1) / WIDTH;
+        Pack d[PACKS], d2[PACKS], sd[PACKS], cd[PACKS];
+        for (int k = 0; k < packs; ++k) {
+            // The lanes past n repeat the last node.
+            double lanes_theta[WIDTH];
+            for (int j = 0; j < WIDTH; ++j) lanes_theta[j] = theta[k * WIDTH + j < n ? k * WIDTH + j : n - 1];
+            d[k] = load(lanes_theta) - C;
+            d2[k] = d[k] * d[k];
+            sd[k] = splat(SIN_TAYLOR[9]);
+            cd[k] = splat(COS_TAYLOR[9]);
+        }
+        for (int m = 8; m >= 0; --m) {
+            const Pack SIN_M = splat(SIN_TAYLOR[m]), COS_M = splat(COS_TAYLOR[m]);
+            for (int k = 0; k < packs; ++k) {
+                sd[k] = sd[k] * d2[k] + SIN_M;
+                cd[k] = cd[k] * d2[k] + COS_M;
+            }
+        }
+        for (int k = 0; k < packs; ++k) {
+            const Pack sin_d = sd[k] * d[k];
+            store(r + k * WIDTH, SIN_C * cd[k] + COS_C * sin_d);
+            store(mu + k * WIDTH, COS_C * cd[k] - SIN_C * sin_d);
         }
         rings_at(ring, l, r, n, v);
         for (int i = 0; i < n; ++i) v[i] = source.brightness(r[i], mu[i]) * ((TWO_PI * r[i]) * mu[i]) * v[i];

@@ -32,6 +32,10 @@ typedef std::int64_t Mask __attribute__((vector_size(2 * sizeof(double))));
 inline Pack splat(double x) { return Pack{x, x}; }
 inline Pack load(const double* x) { return Pack{x[0], x[1]}; }
 inline double lane(Pack x, int i) { return x[i]; }
+inline void store(double* to, Pack x) {
+    to[0] = x[0];
+    to[1] = x[1];
+}
 
 inline Pack sqrt(Pack x) {
 #if defined(__SSE2__)
@@ -50,7 +54,13 @@ inline Mask both(Mask x, Mask y) { return x & y; }
 inline Mask but_not(Mask x, Mask y) { return x & ~y; }
 // yes where m holds, no elsewhere, bit for bit.
 inline Pack select(Mask m, Pack yes, Pack no) { return (Pack)(((Mask)yes & m) | ((Mask)no & ~m)); }
-inline bool any(Mask m) { return (m[0] | m[1]) != 0; }
+inline bool any(Mask m) {
+#if defined(__SSE2__)
+    return _mm_movemask_pd((__m128d)m) != 0;
+#else
+    return (m[0] | m[1]) != 0;
+#endif
+}
 
 #else
 
@@ -61,6 +71,7 @@ typedef bool Mask;
 inline Pack splat(double x) { return x; }
 inline Pack load(const double* x) { return x[0]; }
 inline double lane(Pack x, int) { return x; }
+inline void store(double* to, Pack x) { to[0] = x; }
 inline Pack sqrt(Pack x) { return std::sqrt(x); }
 inline Pack abs(Pack x) { return std::fabs(x); }
 inline Mask less(Pack x, Pack y) { return x < y; }
