@@ -50,10 +50,21 @@ inline Pack sqrt(Pack x) {
 inline Pack abs(Pack x) { return (Pack)((Mask)x & ~(Mask)splat(-0.0)); }
 inline Mask less(Pack x, Pack y) { return (Mask)(x < y); }
 inline Mask greater(Pack x, Pack y) { return (Mask)(x > y); }
+#if defined(__SSE2__)
+// (GCC lowers x & ~y on 64-bit lanes lane by lane through the integer
+// registers; the instructions themselves are one each.)
+inline Mask both(Mask x, Mask y) { return (Mask)_mm_and_pd((__m128d)x, (__m128d)y); }
+inline Mask but_not(Mask x, Mask y) { return (Mask)_mm_andnot_pd((__m128d)y, (__m128d)x); }
+// yes where m holds, no elsewhere, bit for bit.
+inline Pack select(Mask m, Pack yes, Pack no) {
+    return (Pack)_mm_or_pd(_mm_and_pd((__m128d)m, (__m128d)yes), _mm_andnot_pd((__m128d)m, (__m128d)no));
+}
+#else
 inline Mask both(Mask x, Mask y) { return x & y; }
 inline Mask but_not(Mask x, Mask y) { return x & ~y; }
 // yes where m holds, no elsewhere, bit for bit.
 inline Pack select(Mask m, Pack yes, Pack no) { return (Pack)(((Mask)yes & m) | ((Mask)no & ~m)); }
+#endif
 inline bool any(Mask m) {
 #if defined(__SSE2__)
     return _mm_movemask_pd((__m128d)m) != 0;
