@@ -182,13 +182,21 @@ struct RingMagnification {
                 const Pack R_next = R[k] * (HALF - t);
                 const Mask done = both(less(abs(a_next - gm_next), splat(AGM_CLOSE) * a_next),
                                        less(abs(R_next), splat(TOLERANCE) * U_next));
-                a[k] = select(on, a_next, a[k]);
-                gm[k] = select(on, gm_next, gm[k]);
-                ag[k] = select(on, ag_next, ag[k]);
-                U[k] = select(on, U_next, U[k]);
-                R[k] = select(on, R_next, R[k]);
+                if (all(on)) {
+                    a[k] = a_next;
+                    gm[k] = gm_next;
+                    ag[k] = ag_next;
+                    U[k] = U_next;
+                    R[k] = R_next;
+                } else {
+                    a[k] = select(on, a_next, a[k]);
+                    gm[k] = select(on, gm_next, gm[k]);
+                    ag[k] = select(on, ag_next, ag[k]);
+                    U[k] = select(on, U_next, U[k]);
+                    R[k] = select(on, R_next, R[k]);
+                }
                 live[k] = but_not(on, done);
-                alive = alive || any(live[k]);
+                alive |= any(live[k]);
             }
         }
         const Pack TWO_Q2 = splat(q2 + q2), TWO_L = splat(l + l), NOT_A_NUMBER = splat(NAN);

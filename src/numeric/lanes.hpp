@@ -72,6 +72,13 @@ inline bool any(Mask m) {
     return (m[0] | m[1]) != 0;
 #endif
 }
+inline bool all(Mask m) {
+#if defined(__SSE2__)
+    return _mm_movemask_pd((__m128d)m) == 3;
+#else
+    return (m[0] & m[1]) != 0;
+#endif
+}
 
 #else
 
@@ -91,6 +98,7 @@ inline Mask both(Mask x, Mask y) { return x && y; }
 inline Mask but_not(Mask x, Mask y) { return x && !y; }
 inline Pack select(Mask m, Pack yes, Pack no) { return m ? yes : no; }
 inline bool any(Mask m) { return m; }
+inline bool all(Mask m) { return m; }
 
 #endif
 
