@@ -7,22 +7,27 @@
 // vector types (GCC and Clang: the vector_size attribute, whose operators
 // act lane by lane and which -ffp-contract=off keeps from contracting as it
 // does scalars), a Pack is one register; elsewhere (MSVC) it is a single
-// double and a Mask a bool, and the same code runs lane after lane.
+// double and a Mask a bool, and the same code runs lane after lane.  Defining
+// TARNIVOX_SCALAR_LANES selects that form with any compiler, so that the two
+// can be compared bit for bit (tools/compiler_matrix.sh, gcc12-scalar).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 
-#if defined(__GNUC__) && defined(__SSE2__)
+#if defined(__GNUC__) && !defined(TARNIVOX_SCALAR_LANES)
+#define TARNIVOX_VECTOR_LANES 1
+#if defined(__SSE2__)
 #include <emmintrin.h>
-#elif defined(__GNUC__) && defined(__aarch64__)
+#elif defined(__aarch64__)
 #include <arm_neon.h>
+#endif
 #endif
 
 namespace tarnivox {
 namespace lanes {
 
-#if defined(__GNUC__)
+#if defined(TARNIVOX_VECTOR_LANES)
 
 constexpr int WIDTH = 2;
 typedef double Pack __attribute__((vector_size(2 * sizeof(double))));
