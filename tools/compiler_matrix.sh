@@ -7,6 +7,9 @@
 #
 # CONFIGs (default: gcc11 gcc12 clang14 clang19-libcxx):
 #   gcc11, gcc12      g++-11, g++-12 with libstdc++
+#   gcc12-scalar      g++-12 with the lanes of src/numeric/lanes.hpp one double
+#                     each (-DTARNIVOX_SCALAR_LANES): its fingerprint must equal
+#                     that of the vector lanes
 #   clang14           clang++-14 with libstdc++
 #   clang19-libcxx    clang++-19 with libc++ (-stdlib=libc++ when compiling and
 #                     linking), linked by lld (-fuse-ld=lld)
@@ -48,7 +51,7 @@ mkdir -p "$OUT"
 compiler_of() {
     case $1 in
         gcc11) echo g++-11 ;;
-        gcc12) echo g++-12 ;;
+        gcc12|gcc12-scalar) echo g++-12 ;;
         clang14) echo clang++-14 ;;
         clang19-libcxx) echo clang++-19 ;;
         default) echo "${CXX:-c++}" ;;
@@ -58,6 +61,13 @@ compiler_of() {
 stdlib_flags_of() {
     case $1 in
         clang19-libcxx) echo "-stdlib=libc++" ;;
+        *) echo "" ;;
+    esac
+}
+# Compile-only flags (not given to the linker).
+compile_flags_of() {
+    case $1 in
+        gcc12-scalar) echo "-DTARNIVOX_SCALAR_LANES" ;;
         *) echo "" ;;
     esac
 }
@@ -75,6 +85,7 @@ for c in "${CONFIGS[@]}"; do
     cxx=$(compiler_of "$c")
     flags=$(stdlib_flags_of "$c")
     ldflags="$flags $(linker_flags_of "$c")"
+    cxxflags=$(echo $flags $(compile_flags_of "$c"))
     build="$OUT/build-$c"
     TESTS[$c]="-"; TEST_TIME[$c]="-"; TOTAL[$c]="-"; WARNINGS[$c]="-"
     if ! command -v "$cxx" >/dev/null; then
@@ -89,7 +100,7 @@ for c in "${CONFIGS[@]}"; do
     rm -rf "$build"
     if ! cmake -S "$ROOT" -B "$build" -G Ninja -DPython_EXECUTABLE="$PYTHON" \
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" \
-            -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+            -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
             -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
             >"$OUT/$c.cmake.log" 2>&1 ||
        ! cmake --build "$build" -j2 >"$OUT/$c.build.log" 2>&1; then

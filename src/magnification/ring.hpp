@@ -16,6 +16,7 @@
 #include "magnification/source_integral.hpp"
 #include "numeric/constants.hpp"
 #include "numeric/graded_rule.hpp"
+#include "numeric/lanes.hpp"
 #include "numeric/numeric_result.hpp"
 #include "numeric/product_rule.hpp"
 #include "numeric/stop_poll.hpp"
@@ -121,61 +122,94 @@ struct RingMagnification {
     // The same at n <= MAX_BATCH radii at once, with one reciprocal of d_j a
     // step (see above).  One ring's steps form a chain of dependent divisions
     // and square roots; the rings' chains are independent, and run side by
-    // side step for step, so that the processor overlaps them.  Each ring
-    // stops by the same test as a single one.
+    // side step for step, so that the processor overlaps them, and two at a
+    // time in the lanes of a Pack, so that one division or square root serves
+    // two rings.  Each ring stops by the same test as a single one: a lane
+    // that has stopped keeps its values while the others go on (each update
+    // is taken only where the lane is live), so that every lane ends with the
+    // bits its ring would have alone, whichever rings share its Pack.
     static constexpr int MAX_BATCH = graded_rule::LOG_POINTS;
     void many(double l, const double* r, int n, double* out) const {
-        double a[MAX_BATCH], gm[MAX_BATCH], p[MAX_BATCH], ag[MAX_BATCH], d[MAX_BATCH];
-        double R[MAX_BATCH], U[MAX_BATCH], e0[MAX_BATCH], one_plus_e0[MAX_BATCH];
-        bool live[MAX_BATCH];
-        int alive = 0;
-        for (int i = 0; i < n; ++i) {
-            const double s = l + r[i];
-            const double g = l - r[i];
-            const double g2 = g * g;
-            const double D = q2 * 4 + g2;
-            const double s2 = s * s;
-            gm[i] = std::sqrt((g2 * (q2 * 4 + s2)) / (s2 * D));
-            p[i] = std::fabs(g) / s;
-            live[i] = gm[i] > 0;
-            out[i] = NAN;
-            if (!live[i]) continue;
-            ++alive;
-            a[i] = 1.0;
-            ag[i] = a[i] * gm[i];
-            const double p2 = p[i] * p[i];
-            d[i] = p2 + ag[i];
-            const double inv0 = 1.0 / d[i];
-            e0[i] = (p2 - ag[i]) * inv0;
-            one_plus_e0[i] = (p2 + p2) * inv0;
-            R[i] = 1.0;
-            U[i] = 0.0;
+        using namespace lanes;
+        constexpr int PACKS = (MAX_BATCH + WIDTH - 1) / WIDTH;
+        if (n <= 0) return;
+        const int packs = (n + WIDTH - 1) / WIDTH;
+        Pack rr[PACKS], root_D[PACKS], e0[PACKS], one_plus_e0[PACKS];
+        Pack a[PACKS], gm[PACKS], p[PACKS], ag[PACKS], d[PACKS], R[PACKS], U[PACKS];
+        Mask live[PACKS], started[PACKS];
+        const Pack L = splat(l), Q4 = splat(q2 * 4), ONE = splat(1.0), HALF = splat(0.5);
+        bool alive = false;
+        for (int k = 0; k < packs; ++k) {
+            // The lanes past n repeat the last radius and are not stored.
+            double lanes_r[WIDTH];
+            for (int j = 0; j < WIDTH; ++j) lanes_r[j] = r[k * WIDTH + j < n ? k * WIDTH + j : n - 1];
+            rr[k] = load(lanes_r);
+            const Pack s = L + rr[k];
+            const Pack g = L - rr[k];
+            const Pack g2 = g * g;
+            const Pack D = Q4 + g2;
+            const Pack s2 = s * s;
+            root_D[k] = sqrt(D);
+            gm[k] = sqrt((g2 * (Q4 + s2)) / (s2 * D));
+            p[k] = abs(g) / s;
+            live[k] = greater(gm[k], splat(0.0));
+            started[k] = live[k];
+            alive = alive || any(live[k]);
+            a[k] = ONE;
+            ag[k] = a[k] * gm[k];
+            const Pack p2 = p[k] * p[k];
+            d[k] = p2 + ag[k];
+            const Pack inv0 = ONE / d[k];
+            e0[k] = (p2 - ag[k]) * inv0;
+            one_plus_e0[k] = (p2 + p2) * inv0;
+            R[k] = ONE;
+            U[k] = splat(0.0);
         }
-        for (int step = 1; alive > 0 && step < MAX_STEPS; ++step) {
-            for (int i = 0; i < n; ++i) {
-                if (!live[i]) continue;
-                p[i] = d[i] / (p[i] + p[i]);
-                const double root = std::sqrt(ag[i]);
-                a[i] = (a[i] + gm[i]) / 2;
-                gm[i] = root;
-                ag[i] = a[i] * gm[i];
-                const double p2 = p[i] * p[i];
-                d[i] = p2 + ag[i];
-                const double t = ag[i] / d[i];
-                U[i] += R[i] * t;
-                R[i] = R[i] * (0.5 - t);
-                if (std::fabs(a[i] - gm[i]) < AGM_CLOSE * a[i] && std::fabs(R[i]) < TOLERANCE * U[i]) {
-                    live[i] = false;
-                    --alive;
-                    const double s = l + r[i];
-                    const double g = l - r[i];
-                    const double g2 = g * g;
-                    const double D = q2 * 4 + g2;
-                    const double S = one_plus_e0[i] - e0[i] * U[i];
-                    const double M = (a[i] + gm[i]) / 2;
-                    out[i] = (((q2 + q2) + g2) + ((l + l) * r[i]) * S) / ((s * std::sqrt(D)) * M);
+        for (int step = 1; alive && step < MAX_STEPS; ++step) {
+            alive = false;
+            for (int k = 0; k < packs; ++k) {
+                const Mask on = live[k];
+                if (!any(on)) continue;
+                p[k] = d[k] / (p[k] + p[k]);
+                const Pack root = sqrt(ag[k]);
+                const Pack a_next = (a[k] + gm[k]) / 2;
+                const Pack gm_next = root;
+                const Pack ag_next = a_next * gm_next;
+                const Pack p2 = p[k] * p[k];
+                d[k] = p2 + ag_next;
+                const Pack t = ag_next / d[k];
+                const Pack U_next = U[k] + R[k] * t;
+                const Pack R_next = R[k] * (HALF - t);
+                const Mask done = both(less(abs(a_next - gm_next), splat(AGM_CLOSE) * a_next),
+                                       less(abs(R_next), splat(TOLERANCE) * U_next));
+                if (all(on)) {
+                    a[k] = a_next;
+                    gm[k] = gm_next;
+                    ag[k] = ag_next;
+                    U[k] = U_next;
+                    R[k] = R_next;
+                } else {
+                    a[k] = select(on, a_next, a[k]);
+                    gm[k] = select(on, gm_next, gm[k]);
+                    ag[k] = select(on, ag_next, ag[k]);
+                    U[k] = select(on, U_next, U[k]);
+                    R[k] = select(on, R_next, R[k]);
                 }
+                live[k] = but_not(on, done);
+                alive |= any(live[k]);
             }
+        }
+        const Pack TWO_Q2 = splat(q2 + q2), TWO_L = splat(l + l), NOT_A_NUMBER = splat(NAN);
+        for (int k = 0; k < packs; ++k) {
+            const Pack s = L + rr[k];
+            const Pack g = L - rr[k];
+            const Pack g2 = g * g;
+            const Pack S = one_plus_e0[k] - e0[k] * U[k];
+            const Pack M = (a[k] + gm[k]) / 2;
+            const Pack A = ((TWO_Q2 + g2) + (TWO_L * rr[k]) * S) / ((s * root_D[k]) * M);
+            // A ring that failed to start (g = 0 or a NaN) or to converge is NaN.
+            const Pack value = select(but_not(started[k], live[k]), A, NOT_A_NUMBER);
+            for (int j = 0; j < WIDTH && k * WIDTH + j < n; ++j) out[k * WIDTH + j] = lane(value, j);
         }
     }
 };
@@ -352,19 +386,36 @@ double integral_on_star(double l, double rho, const Source& source, const Ring& 
     // leave out less than 2^-60.  Near the rim, mu = cos c cos d - sin c sin d
     // loses its leading digits, but only to absolute errors of the order of
     // eps, which the factor mu of the integrand makes as small.
+    // The two series are Horner chains of dependent steps; they run for all
+    // the layer's nodes at once, two nodes to a Pack, step for step.
     auto G = [&](const double* theta, int n, double* v) {
-        double r[graded_rule::LOG_POINTS], mu[graded_rule::LOG_POINTS];
+        using namespace lanes;
+        constexpr int PACKS = (graded_rule::LOG_POINTS + WIDTH - 1) / WIDTH;
+        double r[PACKS * WIDTH], mu[PACKS * WIDTH];
         const double c = theta[n / 2];
-        const double sin_c = std::sin(c), cos_c = std::cos(c);
-        for (int i = 0; i < n; ++i) {
-            const double d = theta[i] - c;
-            const double d2 = d * d;
-            double sd = SIN_TAYLOR[9], cd = COS_TAYLOR[9];
-            for (int k = 8; k >= 0; --k) sd = sd * d2 + SIN_TAYLOR[k];
-            for (int k = 8; k >= 0; --k) cd = cd * d2 + COS_TAYLOR[k];
-            sd = sd * d;
-            r[i] = sin_c * cd + cos_c * sd;
-            mu[i] = cos_c * cd - sin_c * sd;
+        const Pack C = splat(c), SIN_C = splat(std::sin(c)), COS_C = splat(std::cos(c));
+        const int packs = (n + WIDTH - 1) / WIDTH;
+        Pack d[PACKS], d2[PACKS], sd[PACKS], cd[PACKS];
+        for (int k = 0; k < packs; ++k) {
+            // The lanes past n repeat the last node.
+            double lanes_theta[WIDTH];
+            for (int j = 0; j < WIDTH; ++j) lanes_theta[j] = theta[k * WIDTH + j < n ? k * WIDTH + j : n - 1];
+            d[k] = load(lanes_theta) - C;
+            d2[k] = d[k] * d[k];
+            sd[k] = splat(SIN_TAYLOR[9]);
+            cd[k] = splat(COS_TAYLOR[9]);
+        }
+        for (int m = 8; m >= 0; --m) {
+            const Pack SIN_M = splat(SIN_TAYLOR[m]), COS_M = splat(COS_TAYLOR[m]);
+            for (int k = 0; k < packs; ++k) {
+                sd[k] = sd[k] * d2[k] + SIN_M;
+                cd[k] = cd[k] * d2[k] + COS_M;
+            }
+        }
+        for (int k = 0; k < packs; ++k) {
+            const Pack sin_d = sd[k] * d[k];
+            store(r + k * WIDTH, SIN_C * cd[k] + COS_C * sin_d);
+            store(mu + k * WIDTH, COS_C * cd[k] - SIN_C * sin_d);
         }
         rings_at(ring, l, r, n, v);
         for (int i = 0; i < n; ++i) v[i] = source.brightness(r[i], mu[i]) * ((TWO_PI * r[i]) * mu[i]) * v[i];
