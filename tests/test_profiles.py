@@ -291,6 +291,18 @@ def test_far_from_the_star_tends_to_point_source(family, rho, u):
         assert abs(got - a) > 10 * abs(got - (a + second + fourth))
 
 
+@pytest.mark.parametrize("l", [0.0, 0.5, 1.0, 1.5, 2.9, 3.0, 50.0])
+def test_tiny_star_magnification_grows_as_one_over_rho(l):
+    """At a fixed l in stellar radii, u = l rho -> 0 and rho A tends to the star's
+    mean of 1 / |lens - point| (stellar radii), with relative corrections of order
+    (l rho)^2: the same at rho = 1e-20 as where (1 / rho)^2 overflows."""
+    for call in (lambda rho: BUILTIN["ring"]([l], 1.0, rho)[0],
+                 lambda rho: TABLE["ring"]([l], 1.0, rho, *LD_TABLE)[0]):
+        limit = call(1e-20) * 1e-20
+        for rho in (1e-160, 1e-250, 1e-300):
+            assert rel(call(rho) * rho, limit) <= 1e-14, (l, rho, call(rho), limit)
+
+
 # ------------------------------------------------------------------ failures and edges
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -366,6 +378,26 @@ NON_FINITE = [
     (0.5, math.nan, 0.1, math.nan),
     (2.0, 1.0, math.nan, math.nan),
     (0.5, 1.0, math.nan, math.nan),
+    # a star of no size (rho = rstar / re = 0) is a point source at u = l rho = 0,
+    # magnified without bound at every finite l, the centre included
+    (0.5, 1.0, 0.0, math.inf),
+    (0.0, 1.0, 0.0, math.inf),
+    (5.0, 1.0, -0.0, math.inf),
+    (1e5, math.inf, 0.1, math.inf),
+    (0.0, 1e300, 1e-300, math.inf),
+    (math.inf, 1.0, 0.0, math.nan),
+    # negative radii describe no star
+    (0.5, -1.0, 0.1, math.nan),
+    (5.0, -1.0, 0.1, math.nan),
+    (0.5, 1.0, -0.1, math.nan),
+    (5.0, 1.0, -math.inf, math.nan),
+    (0.5, 0.0, 0.0, math.nan),
+    (0.5, math.inf, math.inf, math.nan),
+    # a lens of no mass (rho = inf) leaves the star as it is
+    (0.5, 0.0, 0.1, 1.0),
+    (1.0, -0.0, 0.1, 1.0),
+    (5.0, 1.0, math.inf, 1.0),
+    (math.inf, 0.0, 0.1, 1.0),
 ]
 
 
@@ -376,8 +408,8 @@ def test_non_finite_separations(profile, l, re, rstar, expected):
     call = {"law": lambda ls: BUILTIN["ring"](ls, re, rstar),
             "table": lambda ls: TABLE["ring"](ls, re, rstar, *LD_TABLE)}[profile]
     got = call([l, 2.0, l])
-    if not (math.isnan(re) or math.isnan(rstar)):
-        assert got[1] == call([2.0])[0], (l, got)
+    alone = call([2.0])[0]
+    assert got[1] == alone or (math.isnan(got[1]) and math.isnan(alone)), (l, got)
     for g in (got[0], got[2]):
         if math.isnan(expected):
             assert math.isnan(g), (l, re, rstar, got)
@@ -390,7 +422,7 @@ def test_ring_family_never_raises_where_the_disk_family_does():
     so with a value per separation, not an exception."""
     l, re, rstar, message = _failing_disk()
     for got in (BUILTIN["ring"](l, re, rstar), TABLE["ring"](l, re, rstar, *UNIFORM)):
-        assert len(got) == len(l)
+        assert got == [math.inf] * len(l)
 
 
 @pytest.mark.parametrize("family", FAMILIES)
