@@ -73,6 +73,14 @@ WIDE_TOLERANCE = {
     "graded101": (1.5e-12, 2e-15, 1e-15),
 }
 
+# The uniform star A[1] and I = mu, A[mu], for rho from 1e-4 to 3 through the rim
+# (l = 1 exactly and 1 +- 1e-8, 1e-5, ...): the built-in law is (A[1] + A[mu]) / 2.
+LINEAR_LAW = json.loads((pathlib.Path(__file__).parent / "data" / "linear_law_reference.json").read_text())["rows"]
+LINEAR_LAW_RHOS = sorted({rho for l, rho, a1, amu in LINEAR_LAW})
+# Worst seen (for l < 1.1, at l = 1 and rho = 3): 2.9e-13 for the law, 3.7e-13 for
+# the uniform table; elsewhere as the wide references.
+LINEAR_LAW_TOLERANCE = (4e-13, 2e-15, 1e-15)
+
 PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
 
 
@@ -147,6 +155,19 @@ def test_ring_family_against_wide_references(profile, rho):
         got = TABLE["ring"]([l for l, v in pts], 1.0, rho, *WIDE_TABLES[profile])
     triples = [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)]
     check_zones(f"ring family, {profile}, rho = {rho}", WIDE_TOLERANCE[profile], triples)
+
+
+@pytest.mark.parametrize("rho", LINEAR_LAW_RHOS)
+@pytest.mark.parametrize("profile", ["law", "uniform"])
+def test_ring_family_against_linear_law_references(profile, rho):
+    """The two parts of every linear law: the built-in law and the two-point uniform table."""
+    with mpmath.workdps(40):
+        pts = [(l, float((mpmath.mpf(a1) + mpmath.mpf(amu)) / 2) if profile == "law" else float(mpmath.mpf(a1)))
+               for l, r, a1, amu in LINEAR_LAW if r == rho]
+    ls = [l for l, v in pts]
+    got = BUILTIN["ring"](ls, 1.0, rho) if profile == "law" else TABLE["ring"](ls, 1.0, rho, *UNIFORM)
+    check_zones(f"ring family, {profile}, rho = {rho}", LINEAR_LAW_TOLERANCE,
+                [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)])
 
 
 @pytest.mark.parametrize("family", FAMILIES)
