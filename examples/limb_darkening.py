@@ -190,7 +190,11 @@ def power_2(c: float, alpha: float) -> Law:
     return lambda mu: 1.0 - c * (1.0 - mu**alpha)
 
 
-TABLE_POINTS = 501
+TABLE_POINTS = 501  # a whole law as one table (limb_darkening_laws.py)
+# The one profile of a law that its exact parts miss, balanced: 101 radii leave
+# 4e-8 (1e-8 for mu^2), 501 about 3e-9; the ring family's cost on the star grows
+# with the table's radii (101: about 0.6 times a 501-point table's).
+BALANCED_POINTS = 101
 
 
 def graded_radii(n: int = TABLE_POINTS) -> Floats:
@@ -224,7 +228,8 @@ def balanced_values(profile: Law, r: Floats) -> Floats:
     deficit of its two segments (12-point Gauss-Legendre on each), so that the
     interpolant's error has nearly zero mean on each segment and integrates to far
     less against the smooth ring magnifications: with 501 radii the laws below err
-    by about 1e-10 to 3e-9 instead of 6e-8 to 3e-7.
+    by about 1e-10 to 3e-9 instead of 6e-8 to 3e-7, with 101 by 1e-8 to 4e-8
+    instead of 2e-6 to 8e-6 (benchmarks/bench_linear_law.py).
     """
     x, w = np.polynomial.legendre.leggauss(12)
     a, b = r[:-1], r[1:]
@@ -242,7 +247,7 @@ def balanced_values(profile: Law, r: Floats) -> Floats:
 
 
 @lru_cache(maxsize=None)
-def mu_power_table(alpha: float, n: int = TABLE_POINTS) -> tuple[Floats, Floats]:
+def mu_power_table(alpha: float, n: int = BALANCED_POINTS) -> tuple[Floats, Floats]:
     """mu^alpha = (1 - r^2)^(alpha / 2), balanced (see balanced_values), on n radii:
     evenly spaced for alpha = 2 (1 - r^2 is as curved at the rim as at the centre),
     graded towards the rim otherwise, where mu^alpha is steep."""
@@ -264,7 +269,7 @@ def _with_table(l: ArrayLike, re: float, rstar: float, c1: float, cmu: float, ct
 
 
 def quadratic_limb_darkening(l: ArrayLike, re: float, rstar: float, a: float, b: float,
-                             points: int = TABLE_POINTS) -> Floats:
+                             points: int = BALANCED_POINTS) -> Floats:
     """I = 1 - a (1 - mu) - b (1 - mu)^2 = (1 - a - b) + (a + 2b) mu - b mu^2.
 
     1 and mu are exact; mu^2 = 1 - r^2 (flux pi / 2) is a table (mu_power_table).
@@ -273,7 +278,7 @@ def quadratic_limb_darkening(l: ArrayLike, re: float, rstar: float, a: float, b:
 
 
 def square_root_limb_darkening(l: ArrayLike, re: float, rstar: float, c: float, d: float,
-                               points: int = TABLE_POINTS) -> Floats:
+                               points: int = BALANCED_POINTS) -> Floats:
     """I = 1 - c (1 - mu) - d (1 - sqrt(mu)) = (1 - c - d) + c mu + d sqrt(mu).
 
     1 and mu are exact; sqrt(mu) (flux 4 pi / 5) is a table graded towards the rim.
@@ -282,7 +287,7 @@ def square_root_limb_darkening(l: ArrayLike, re: float, rstar: float, c: float, 
 
 
 def power_2_limb_darkening(l: ArrayLike, re: float, rstar: float, c: float, alpha: float,
-                           points: int = TABLE_POINTS) -> Floats:
+                           points: int = BALANCED_POINTS) -> Floats:
     """I = 1 - c (1 - mu^alpha) = (1 - c) + c mu^alpha.
 
     mu^alpha (flux 2 pi / (alpha + 2)) is a table graded towards the rim; alpha = 1
