@@ -438,6 +438,21 @@ def test_non_finite_separations(profile, l, re, rstar, expected):
             assert g == expected, (l, re, rstar, got)
 
 
+@pytest.mark.parametrize("bl,bf,point,unlensed", [
+    ([0.0, 1.0], [1.0, 1.0], math.inf, 1.0),
+    ([0.2, 0.5], [1.0, 3.0], math.inf, 1.0),   # dark outside the table
+    ([0.0, 1.0], [1.0, -0.1], math.nan, 1.0),  # negative at the rim: no signed limit
+    ([0.0, 1.0], [0.0, 0.0], math.nan, math.nan),  # no light
+    ([], [], math.nan, math.nan),
+])
+def test_degenerate_radii_with_a_table_follow_its_light(bl, bf, point, unlensed):
+    """A star of no size diverges towards +inf only for a profile nowhere negative with
+    positive flux; a lens of no mass leaves any star of nonzero flux at 1."""
+    for (re, rstar), expected in (((1.0, 0.0), point), ((0.0, 1.0), unlensed)):
+        got = TABLE["ring"]([0.0, 0.5, 3.0], re, rstar, bl, bf)
+        assert all(g == expected or (math.isnan(g) and math.isnan(expected)) for g in got), (re, rstar, got)
+
+
 def test_ring_family_never_raises_where_the_disk_family_does():
     """A star of zero radius has no finite magnification; the ring family says
     so with a value per separation, not an exception."""
