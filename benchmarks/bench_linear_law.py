@@ -12,7 +12,8 @@ cost and accuracy.
    peer's largest relative difference from linear_limb_darkening beside its
    time.  The same for the epochs with the lens on the star alone, and for
    free-floating-planet-like curves (rho 1, 2.5, 5; tE 0.15 to 0.4 d; the
-   lens on the star for about half the epochs).
+   lens on the star for about half the epochs).  And the time per separation
+   by zone of l, for rho 0.01, 0.3 and 2.5.
 2. Accuracy of linear_limb_darkening against the mpmath references of
    tests/data/linear_law_reference.json, for u in {0, 0.3, 0.6, 0.85, 1}, by
    zone of l (the rim l = 1 exactly on its own).
@@ -26,7 +27,7 @@ Everything in one process; each measurement the minimum over interleaved
 rounds, tarnivox's calls cut into chunks of about 2 ms of work.
 
 Run:  python3 benchmarks/bench_linear_law.py [--quick] [--results DIR]
-Writes linear_law.md and linear_law_{curves,accuracy,laws,targets}.csv.
+Writes linear_law.md and linear_law_{curves,zones,accuracy,laws,targets}.csv.
 """
 
 from __future__ import annotations
@@ -76,8 +77,8 @@ LAW_RATIO, LAW_RATIO_ON_STAR = 3.0, 1.2
 VB_RATIO = 1.0
 ACCURACY = 1e-13
 
-FULL = {"rounds": 9, "peer_rounds": 7, "decimate": 1, "law_points": 24}
-QUICK = {"rounds": 2, "peer_rounds": 2, "decimate": 10, "law_points": 8}
+FULL = {"rounds": 21, "peer_rounds": 11, "decimate": 1, "law_points": 24, "zone_points": 2000}
+QUICK = {"rounds": 2, "peer_rounds": 2, "decimate": 10, "law_points": 8, "zone_points": 100}
 
 REFERENCE = ROOT / "tests" / "data" / "linear_law_reference.json"
 
@@ -207,6 +208,47 @@ def curves_table(sizes, local: _Local) -> tuple[Table, Table, list[TargetResult]
         f"linear / VB (Tol 1e-4) <= {VB_RATIO:g}.",
     ]
     return table, targets
+
+
+ZONES = ((0.0, 0.85), (0.85, 1.0), (1.0, 1.25), (1.25, 3.0), (3.0, 50.0), (50.0, 1e4))
+ZONE_RHOS = (0.01, 0.3, 2.5)
+
+
+def zones_table(sizes, local: _Local) -> Table:
+    """Time per separation by zone of l: where the extra cost of the uniform star lies."""
+    rng = np.random.default_rng(20261209)
+    count = sizes["zone_points"]
+    for rho in ZONE_RHOS:
+        for lo, hi in ZONES:
+            l = np.sort(np.exp(rng.uniform(math.log(lo), math.log(hi), count)) if lo > 0 and hi / lo > 10
+                        else rng.uniform(lo, hi, count))
+            for key, f in (("law", _law), ("linear", _linear)):
+                make = (lambda lo_, hi_, f=f, l=l, rho=rho: (lambda part=l[lo_:hi_]: f(part, 1.0, rho)))
+                make(0, 8)()
+                start = time.perf_counter()
+                make(0, count)()
+                per_item = (time.perf_counter() - start) / count
+                local.groups.setdefault(("zone", rho, lo), {})[key, rho, lo] = _Chunked(
+                    make, count, CURVE_CHUNK_SECONDS / 4, per_item)
+    _interleave(sizes["rounds"], [("zone", rho, lo) for rho in ZONE_RHOS for lo, hi in ZONES], [local.round])
+    totals = local.totals()
+    table = Table(
+        name="linear_law_zones",
+        title="Time per separation (us) by zone of l: linear_limb_darkening (u = 0.5) and the built-in law",
+        columns=[Column("rho", "g"), Column("zone of l"), Column("law us", ".3f"), Column("linear us", ".3f"),
+                 Column("linear / law", ".2f"), Column("uniform star from")],
+    )
+    for rho in ZONE_RHOS:
+        for lo, hi in ZONES:
+            law, lin = (totals[k, rho, lo] / count * 1e6 for k in ("law", "linear"))
+            source = "table" if lo in (0.85, 1.0, 3.0) else "closed form"
+            table.rows.append([rho, f"[{lo:g}, {hi:g})", law, lin, lin / law, source])
+    table.notes.append(
+        f"{count} separations per zone (uniform, or log-uniform over more than a decade; fixed seed), sorted, in "
+        f"calls of about {1e3 * CURVE_CHUNK_SECONDS / 4:g} ms of work, each the minimum over {sizes['rounds']} "
+        "rounds. The built-in law's time counts its list; linear_limb_darkening's its array (two calls, two "
+        "conversions of the result lists).")
+    return table
 
 
 def accuracy_table() -> tuple[Table, list[TargetResult]]:
@@ -340,8 +382,9 @@ def main(argv=None) -> int:
     local = _Local()
     accuracy, accuracy_targets = accuracy_table()
     curves, curve_targets = curves_table(sizes, local)
+    zones = zones_table(sizes, _Local())
     laws = laws_table(sizes, _Local())
-    tables = [curves, accuracy, laws]
+    tables = [curves, zones, accuracy, laws]
     summary = targets_table([*curve_targets, *accuracy_targets])
     header = machine_description()
     header.append(f"tarnivox: {tarnivox.__file__}")
