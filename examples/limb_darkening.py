@@ -126,6 +126,15 @@ def linear_law_parts(l: ArrayLike, re: float, rstar: float) -> tuple[Floats, Flo
     return _uniform_star(l, re, rstar, rho), a_law
 
 
+def _degenerate(re: float, rstar: float) -> bool:
+    """Whether rho = rstar / re is not a positive finite number."""
+    try:
+        rho = float(rstar) / float(re)
+    except ZeroDivisionError:
+        return True
+    return not 0.0 < rho < math.inf
+
+
 def linear_limb_darkening(l: ArrayLike, re: float, rstar: float, u: float) -> Floats:
     """Magnification of a star with I = 1 - u (1 - mu), for any u in [0, 1].
 
@@ -136,7 +145,10 @@ def linear_limb_darkening(l: ArrayLike, re: float, rstar: float, u: float) -> Fl
     For the Gamma form I = 1 - Gamma (1 - 3 mu / 2), pass u = 3 Gamma / (2 + Gamma).
     """
     u = float(u)
-    if u == 0.6:  # the built-in law itself
+    if u == 0.6 or _degenerate(re, rstar):
+        # The built-in law itself; or a star of no size (inf at every finite l >= 0),
+        # no lens (1) or no star (NaN): the same for every law of positive flux,
+        # where the mix would meet inf - inf.
         l = np.ascontiguousarray(l, dtype=np.float64).reshape(-1)
         return np.fromiter(tarnivox.integrated_heyrovsky_magnification(l, re, rstar), np.float64, l.size)
     a_uniform, a_law = linear_law_parts(l, re, rstar)
@@ -260,6 +272,8 @@ def _with_table(l: ArrayLike, re: float, rstar: float, c1: float, cmu: float, ct
     """Magnification of I = c1 + cmu mu + ctab P(mu), P tabulated with flux
     flux_tab (in units of pi): the flux-weighted mean of the three parts'."""
     l = np.ascontiguousarray(l, dtype=np.float64).reshape(-1)
+    if _degenerate(re, rstar):  # as in linear_limb_darkening (these laws are nowhere negative)
+        return np.fromiter(tarnivox.integrated_heyrovsky_magnification(l, re, rstar), np.float64, l.size)
     a_uniform, a_law = linear_law_parts(l, re, rstar)
     a_tab = np.fromiter(tarnivox.integrated_flux_map_heyrovsky_magnification(l, re, rstar, *table),
                         np.float64, l.size)

@@ -183,8 +183,10 @@ def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
     shuffled = np.random.default_rng(1).permutation(np.linspace(0.0, 60.0, 400))  # many runs: gathered by index
     assert np.array_equal(ld.linear_limb_darkening(shuffled, 1.0, rho, 0.3),
                           [ld.linear_limb_darkening([x], 1.0, rho, 0.3)[0] for x in shuffled])
-    assert ld.linear_limb_darkening([0.5, 3.0], 1.0, 0.0, 0.3).tolist() == [math.inf, math.inf]
-    assert np.isnan(ld.linear_limb_darkening([0.5, 3.0], -1.0, rho, 0.3)).all()
+    for u in (0.0, 0.3, 1.0):  # a star of no size; no lens; no star
+        assert ld.linear_limb_darkening([0.5, 3.0], 1.0, 0.0, u).tolist() == [math.inf, math.inf]
+        assert ld.linear_limb_darkening([0.5, 3.0], 0.0, rho, u).tolist() == [1.0, 1.0]
+        assert np.isnan(ld.linear_limb_darkening([0.5, 3.0], -1.0, rho, u)).all()
     assert ld.linear_limb_darkening([], 1.0, rho, 0.3).size == 0
     law = tarnivox.integrated_heyrovsky_magnification(ls[:6], 1.0, rho)
     assert ld.linear_limb_darkening(ls[:6], 1.0, rho, 0.6).tolist() == law
