@@ -23,23 +23,26 @@ the others below, and limb_darkening_laws.py for the tables' accuracy).
 
 Accuracy.  The two coefficients multiply errors by at most 1 (A[1]) and 2
 (A_0.6), so A_u is as exact as its parts.  The built-in law is exact to about
-1e-14.  The closed form of the uniform disk is exact to rounding except near
-the rim, where its terms cancel (5e-13 at l = 1.03, up to 6e-5 within 1e-5 of
-the rim; beyond 3e-14 for 0.867 < l < 1.205), and at 9 < l <= 50, where they
-cancel as l^2 (up to 1e-12); there
-A[1] comes from the two-point uniform table
-``integrated_flux_map_heyrovsky_magnification(l, re, rstar, [0, 1], [1, 1])``
-(the ring family, exact to about 1e-14; off the star it costs as little as
-the law), and with the lens exactly on the rim from the rim's own closed
-form, 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2).  The windows
-(UNIFORM_TABLE_WINDOWS) were measured against mpmath for rho from 1e-6 to 10
-(benchmarks/measure_uniform_window.py): outside them the closed form errs by
-less than 3e-14.
+1e-14.  A[1] comes from ``witt_mao_magnification`` (about 0.1 us), whose closed
+form is exact to rounding except in two windows of l: near the rim, where it
+forms 1 - n and 1 - m by subtraction and its terms cancel (up to 6e-5 within
+1e-5 of the rim, beyond 3e-14 for about 0.87 < l < 1.21), and at 9 < l <= 50,
+where its three terms of order l^2 cancel (up to 1e-12).  In CARLSON_WINDOWS,
+A[1] is the same closed form in Carlson's symmetric integrals
+(``_uniform_disk_carlson``, scipy.special.elliprf, elliprg, elliprd and
+elliprj): the complements formed from their factors, the terms grouped so that
+nothing cancels near the rim (about 1e-15 there) and far less than l^2 beyond
+it (within 5e-14 at l <= 50).  With the lens exactly on the rim, A[1] is the
+rim's own closed form, 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2).  The
+windows were measured against mpmath for rho from 1e-6 to 10
+(benchmarks/measure_uniform_window.py, results in
+benchmarks/results/uniform_window.md); a star outside that range takes the
+Carlson form at every l <= 50.  No table is used.
 
     python examples/limb_darkening.py      # a demonstration and a check
 
 checks the function against mpmath references (tests/data) for several u.
-Needs numpy.
+Needs NumPy and SciPy (1.8 or later, for Carlson's integrals).
 """
 
 from __future__ import annotations
@@ -54,65 +57,107 @@ from typing import Any
 
 import numpy as np
 from numpy.typing import ArrayLike, NDArray
+from scipy.special import elliprd, elliprf, elliprg, elliprj
 
 import tarnivox
 
 Floats = NDArray[np.float64]
 Law = Callable[[Floats], Floats]  # brightness as a function of mu
 
-# Where A[1] comes from the uniform table rather than the closed form: l (stellar
-# radii) in [lo, hi] (the closed form's own far-field branch starts after 50).  Everything that is not a finite l >= 0 goes there too (the
-# ring family gives NaN or its limit for it; the closed form would raise).
-UNIFORM_TABLE_WINDOWS = ((0.85, 1.25), (3.0, 50.0))
+# Where A[1] comes from the Carlson form (_uniform_disk_carlson) rather than
+# witt_mao_magnification: l (stellar radii) in [lo, hi].  Near the rim the
+# module's closed form cancels (its 1 - n and 1 - m are formed by subtraction);
+# at 3 <= l <= 50 its three terms, each of order l^2, cancel to O(1) (after 50
+# the module takes its own small-disk expansion, exact to rounding).
+CARLSON_WINDOWS = ((0.85, 1.25), (3.0, 50.0))
 # Star sizes (rho = rstar / re) for which the windows were measured; any other
-# takes A[1] from the table everywhere.
+# takes A[1] from the Carlson form at every l <= 50.
 CLOSED_FORM_RHO = (1e-6, 10.0)
-# More runs of consecutive separations on one side than this (not a light curve
-# in time order): the separations are gathered by index instead of sliced.
-MAX_RUNS = 24
+# Below this l the Carlson form is the rim grouping, from it the far grouping.
+FAR_GROUPING_FROM = 2.0
 
-UNIFORM_BL, UNIFORM_BF = np.array([0.0, 1.0]), np.array([1.0, 1.0])
+
+def _uniform_disk_carlson(l: Floats, rho: float) -> Floats:
+    """A[1] at separations l != 1 (stellar radii), finite and >= 0, from the
+    closed form of Witt & Mao (1994) in Carlson's symmetric integrals.
+
+    With u = l rho, d = u - rho, s = u + rho, t = sqrt(d^2 + 4), the closed form
+    is pi A = -(d (d s / 2 + 4) / (rho^2 t)) K(m) + (t s / (2 rho^2)) E(m)
+    + (2 (1 + rho^2) d^2 / (rho^2 s t)) Pi(n, m), with n = 4 u rho / s^2 and
+    m = 4 n / t^2.  Their complements are products, formed without subtraction:
+
+        p = 1 - n = ((l - 1) / (l + 1))^2,   y = 1 - m = p (s^2 + 4) / t^2,
+
+    and with K = RF, E = RF - m RD / 3 = 2 RG, Pi = RF + n RJ(0, y, 1, p) / 3
+    (DLMF 19.25.1, 19.25.2; every R below at (0, y, 1), RJ with p), the RF
+    terms collect into 2 t / s (their coefficients sum to 4 rho^2 t^2 over
+    2 rho^2 s t), leaving, divided by rho,
+
+        pi A rho = 2 t RF / (l + 1) - c RD + c (1 + rho^2) p RJ,   c = 8 l / (3 (l + 1) t)   (far)
+                 = t (l + 1) RG - t (l - 1) (l + 3) RF / (2 (l + 1)) + c (1 + rho^2) p RJ       (rim)
+
+    (the second with RD = 3 (RF - 2 RG) / m).  Near the rim p and y vanish as
+    (l - 1)^2: RF and RD grow as log|l - 1| and p RJ as 1 / |l - 1|, so the far
+    grouping would cancel those logarithms; in the rim grouping they come with
+    (l - 1) or (l - 1)^2 and vanish, RG -> 1/2, and nothing cancels.  Far from
+    the star (l >= 2) the rim grouping's terms grow as l^3 and cancel, while the
+    far one's are of the size of pi A rho (RD - (1 + rho^2) p RJ still loses
+    about l digits of eps, 3e-14 at l = 50).
+    """
+    lm, lp = l - 1.0, l + 1.0
+    d = lm * rho
+    t2 = d * d + 4.0
+    t = np.sqrt(t2)
+    p = lm / lp
+    p *= p
+    s = lp * rho
+    y = p * ((s * s + 4.0) / t2)
+    rf = elliprf(0.0, y, 1.0)
+    c = (8.0 / 3.0) * l / (lp * t)
+    x: Floats = c * ((1.0 + rho * rho) * p) * elliprj(0.0, y, 1.0, p)
+    far = l >= FAR_GROUPING_FROM
+    if far.all():
+        x += (2.0 * t / lp) * rf - c * elliprd(0.0, y, 1.0)
+    elif not far.any():
+        x += (t * lp) * elliprg(0.0, y, 1.0) - (t * lm * (l + 3.0) / (lp + lp)) * rf
+    else:
+        near = ~far
+        x[far] += (2.0 * t[far] / lp[far]) * rf[far] - c[far] * elliprd(0.0, y[far], 1.0)
+        x[near] += ((t[near] * lp[near]) * elliprg(0.0, y[near], 1.0)
+                    - (t[near] * lm[near] * (l[near] + 3.0) / (lp[near] + lp[near])) * rf[near])
+    x *= 1.0 / (math.pi * rho)
+    return x
 
 
 def _uniform_star(l: Floats, re: float, rstar: float, rho: float) -> Floats:
-    """A[1] at every l: the closed form outside the windows, the table inside."""
-    lo1, hi1 = UNIFORM_TABLE_WINDOWS[0]
-    lo2, hi2 = UNIFORM_TABLE_WINDOWS[1]
-    table = tarnivox.integrated_flux_map_heyrovsky_magnification
-    closed = tarnivox.witt_mao_magnification
+    """A[1] at every l: witt_mao_magnification outside the windows, the Carlson
+    form inside, the rim's own closed form at l = 1; NaN for a negative or NaN
+    l and 1 for an infinite one (as the ring family gives)."""
     if l.size == 0:
         return np.empty(0)
-    if not CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]:
-        out = np.fromiter(table(l, re, rstar, UNIFORM_BL, UNIFORM_BF), np.float64, l.size)
+    (lo1, hi1), (lo2, hi2) = CARLSON_WINDOWS
+    if CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]:
+        carlson = ((l >= lo1) & (l <= hi1)) | ((l >= lo2) & (l <= hi2))
     else:
-        # by_table: NaN, negative and infinite l included (each comparison is False)
-        by_closed = ((l >= 0.0) & (l < lo1)) | ((l > hi1) & (l < lo2)) | ((l > hi2) & (l < math.inf))
-        edges = np.flatnonzero(by_closed[1:] != by_closed[:-1]) + 1
-        if edges.size < MAX_RUNS:
-            # A light curve in time order: a few runs of consecutive epochs, each one
-            # call on a slice of l (no copy), the result lists joined in order.
-            values: list[float] = []
-            start = 0
-            for stop in (*edges.tolist(), l.size):
-                part = l[start:stop]
-                if by_closed[start]:
-                    values += closed(part, re, rstar)
-                else:
-                    values += table(part, re, rstar, UNIFORM_BL, UNIFORM_BF)
-                start = stop
-            out = np.fromiter(values, np.float64, l.size)
-        else:
-            out = np.empty(l.size)
-            inside = np.flatnonzero(by_closed)
-            outside = np.flatnonzero(~by_closed)
-            out[inside] = closed(l[inside], re, rstar)
-            out[outside] = table(l[outside], re, rstar, UNIFORM_BL, UNIFORM_BF)
+        carlson = (l >= 0.0) & (l <= hi2)
+    closed = ~carlson & (l >= 0.0) & (l < math.inf)  # NaN fails every comparison
+    if closed.all():
+        return np.fromiter(tarnivox.witt_mao_magnification(l, re, rstar), np.float64, l.size)
+    out = np.empty(l.size)
+    if closed.any():
+        out[closed] = tarnivox.witt_mao_magnification(l[closed], re, rstar)
     rim = l == 1.0
-    if rim.any() and rho > 0.0 and math.isfinite(rho):
+    if rim.any():
+        carlson &= ~rim
         # The lens on the rim: 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2), all
         # terms positive (the closed form's pi/2 + asin((rho^2 - 1)/(rho^2 + 1))
         # is this 2 atan(rho), formed without cancellation).
         out[rim] = (1.0 / rho + ((1.0 + rho * rho) * math.atan(rho)) / (rho * rho)) * (2.0 / math.pi)
+    if carlson.any():
+        out[carlson] = _uniform_disk_carlson(l[carlson], rho)
+    bad = ~(closed | carlson | rim)
+    if bad.any():
+        out[bad] = np.where(l[bad] == math.inf, 1.0, math.nan)
     return out
 
 

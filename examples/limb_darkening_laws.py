@@ -41,7 +41,8 @@ it shows a star made of discrete rings converging to the uniform-disk formula.
 
     python examples/limb_darkening_laws.py [--points 501] [--quick]
 
-Needs numpy (and scipy for the independent reference).
+Needs numpy and scipy (limb_darkening.py takes Carlson's integrals from scipy.special;
+the independent reference is a scipy quadrature).
 """
 
 from __future__ import annotations

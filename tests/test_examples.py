@@ -19,6 +19,7 @@ import sys
 import textwrap
 from pathlib import Path
 
+import mpmath
 import pytest
 
 import tarnivox
@@ -164,9 +165,11 @@ def test_linear_limb_darkening_meets_its_mpmath_references():
 
 
 def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
-    """Separations the closed form of the uniform disk rejects (NaN), or a light
-    curve out of time order, and degenerate stars go where the ring family
-    answers them; values come back in input order either way."""
+    """Separations the closed form of the uniform disk rejects (NaN, negative)
+    give what the ring family gives; a light curve out of time order comes back
+    in input order; degenerate stars give the law's limits; a star outside the
+    sizes for which the closed form's windows were measured takes the Carlson
+    form at every l <= 50, exact against mpmath there too."""
     sys.path.insert(0, str(EXAMPLES))
     try:
         import limb_darkening as ld
@@ -180,7 +183,7 @@ def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
     one_by_one = [ld.linear_limb_darkening([x], 1.0, rho, 0.3)[0] for x in ls]
     assert np.array_equal(got, one_by_one, equal_nan=True)
     assert np.isnan(got[6:8]).all() and got[8] == 1.0 and np.isfinite(got[:6]).all()
-    shuffled = np.random.default_rng(1).permutation(np.linspace(0.0, 60.0, 400))  # many runs: gathered by index
+    shuffled = np.random.default_rng(1).permutation(np.linspace(0.0, 60.0, 400))  # windows and module interleaved
     assert np.array_equal(ld.linear_limb_darkening(shuffled, 1.0, rho, 0.3),
                           [ld.linear_limb_darkening([x], 1.0, rho, 0.3)[0] for x in shuffled])
     for u in (0.0, 0.3, 1.0):  # a star of no size; no lens; no star
@@ -188,6 +191,18 @@ def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
         assert ld.linear_limb_darkening([0.5, 3.0], 0.0, rho, u).tolist() == [1.0, 1.0]
         assert np.isnan(ld.linear_limb_darkening([0.5, 3.0], -1.0, rho, u)).all()
     assert ld.linear_limb_darkening([], 1.0, rho, 0.3).size == 0
+    sys.path.insert(0, str(ROOT / "tests" / "data"))
+    try:
+        import make_magnification_reference as R
+    finally:
+        sys.path.remove(str(ROOT / "tests" / "data"))
+    with mpmath.workdps(R.DPS):
+        for size in (1e-8, 30.0):
+            assert not ld.CLOSED_FORM_RHO[0] <= size <= ld.CLOSED_FORM_RHO[1]
+            near = [0.0, 0.5, 0.9, 1.0 - 1e-12, 1.0, 1.0 + 1e-9, 1.1, 2.5, 7.0, 45.0, 80.0]
+            exact = [float(R.disk(R._exact_product(mpmath.mpf(x), mpmath.mpf(size)), mpmath.mpf(size))) for x in near]
+            got = ld.linear_limb_darkening(near, 1.0, size, 0.0)
+            assert max(abs(g / e - 1.0) for g, e in zip(got, exact)) <= 1e-13, (size, got, exact)
     law = tarnivox.integrated_heyrovsky_magnification(ls[:6], 1.0, rho)
     assert ld.linear_limb_darkening(ls[:6], 1.0, rho, 0.6).tolist() == law
 
