@@ -32,12 +32,12 @@ A[1] is the same closed form in Carlson's symmetric integrals
 (``_uniform_disk_carlson``, scipy.special.elliprf, elliprg, elliprd and
 elliprj): the complements formed from their factors, the terms grouped so that
 nothing cancels near the rim (about 1e-15 there) and far less than l^2 beyond
-it (within 5e-14 at l <= 50).  With the lens exactly on the rim, A[1] is the
+it (within 5e-14 up to l = 51).  With the lens exactly on the rim, A[1] is the
 rim's own closed form, 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2).  The
 windows were measured against mpmath for rho from 1e-6 to 10
 (benchmarks/measure_uniform_window.py, results in
 benchmarks/results/uniform_window.md); a star outside that range takes the
-Carlson form at every l <= 50.  No table is used.
+Carlson form at every l < 51.  No table is used.
 
     python examples/limb_darkening.py      # a demonstration and a check
 
@@ -65,21 +65,35 @@ Floats = NDArray[np.float64]
 Law = Callable[[Floats], Floats]  # brightness as a function of mu
 
 # Where A[1] comes from the Carlson form (_uniform_disk_carlson) rather than
-# witt_mao_magnification: l (stellar radii) in [lo, hi].  Near the rim the
+# witt_mao_magnification: l (stellar radii) in [lo, hi).  Near the rim the
 # module's closed form cancels (its 1 - n and 1 - m are formed by subtraction);
-# at 3 <= l <= 50 its three terms, each of order l^2, cancel to O(1) (after 50
-# the module takes its own small-disk expansion, exact to rounding).
-CARLSON_WINDOWS = ((0.85, 1.25), (3.0, 50.0))
+# from about l = 9 its three terms, each of order l^2, cancel to O(1).  Beyond
+# l = 50 the module takes its own small-disk expansion, exact to rounding, but
+# not at l = 50 itself, nor where l rho rounds to 50 rho: the window runs to 51.
+CARLSON_WINDOWS = ((0.85, 1.25), (3.0, 51.0))
 # Star sizes (rho = rstar / re) for which the windows were measured; any other
-# takes A[1] from the Carlson form at every l <= 50.
+# takes A[1] from the Carlson form at every l < 51.
 CLOSED_FORM_RHO = (1e-6, 10.0)
 # Below this l the Carlson form is the rim grouping, from it the far grouping.
 FAR_GROUPING_FROM = 2.0
+# Zones of l, np.searchsorted(edges, l, side="right"): 0 negative, 1 [0, 0.85),
+# 2 [0.85, 1), 3 l = 1, 4 (1, 1.25), 5 [1.25, 3), 6 [3, 51), 7 [51, inf),
+# 8 inf or NaN; for another star [0, 2) is zones 2 to 4 and [2, 51) zone 6.
+# _KIND gives each zone its route.
+_ONE_UP = float(np.nextafter(1.0, 2.0))
+_EDGES_MEASURED = np.array([0.0, CARLSON_WINDOWS[0][0], 1.0, _ONE_UP, CARLSON_WINDOWS[0][1], *CARLSON_WINDOWS[1],
+                            math.inf])
+_EDGES_OTHER = np.array([0.0, 0.0, 1.0, _ONE_UP, FAR_GROUPING_FROM, FAR_GROUPING_FROM, CARLSON_WINDOWS[1][1],
+                         math.inf])
+MODULE, RIM_GROUPING, FAR_GROUPING, ON_RIM, NOT_A_SEPARATION = range(5)
+_KIND = np.array([NOT_A_SEPARATION, MODULE, RIM_GROUPING, ON_RIM, RIM_GROUPING, MODULE, FAR_GROUPING, MODULE,
+                  NOT_A_SEPARATION])
 
 
-def _uniform_disk_carlson(l: Floats, rho: float) -> Floats:
+def _uniform_disk_carlson(l: Floats, rho: float, far: bool) -> Floats:
     """A[1] at separations l != 1 (stellar radii), finite and >= 0, from the
-    closed form of Witt & Mao (1994) in Carlson's symmetric integrals.
+    closed form of Witt & Mao (1994) in Carlson's symmetric integrals: the far
+    grouping below if ``far``, the rim grouping otherwise.
 
     With u = l rho, d = u - rho, s = u + rho, t = sqrt(d^2 + 4), the closed form
     is pi A = -(d (d s / 2 + 4) / (rho^2 t)) K(m) + (t s / (2 rho^2)) E(m)
@@ -102,7 +116,7 @@ def _uniform_disk_carlson(l: Floats, rho: float) -> Floats:
     (l - 1) or (l - 1)^2 and vanish, RG -> 1/2, and nothing cancels.  Far from
     the star (l >= 2) the rim grouping's terms grow as l^3 and cancel, while the
     far one's are of the size of pi A rho (RD - (1 + rho^2) p RJ still loses
-    about l digits of eps, 3e-14 at l = 50).
+    about l times eps, 3e-14 at l = 50).
     """
     lm, lp = l - 1.0, l + 1.0
     d = lm * rho
@@ -112,19 +126,12 @@ def _uniform_disk_carlson(l: Floats, rho: float) -> Floats:
     p *= p
     s = lp * rho
     y = p * ((s * s + 4.0) / t2)
-    rf = elliprf(0.0, y, 1.0)
     c = (8.0 / 3.0) * l / (lp * t)
     x: Floats = c * ((1.0 + rho * rho) * p) * elliprj(0.0, y, 1.0, p)
-    far = l >= FAR_GROUPING_FROM
-    if far.all():
-        x += (2.0 * t / lp) * rf - c * elliprd(0.0, y, 1.0)
-    elif not far.any():
-        x += (t * lp) * elliprg(0.0, y, 1.0) - (t * lm * (l + 3.0) / (lp + lp)) * rf
+    if far:
+        x += (2.0 * t / lp) * elliprf(0.0, y, 1.0) - c * elliprd(0.0, y, 1.0)
     else:
-        near = ~far
-        x[far] += (2.0 * t[far] / lp[far]) * rf[far] - c[far] * elliprd(0.0, y[far], 1.0)
-        x[near] += ((t[near] * lp[near]) * elliprg(0.0, y[near], 1.0)
-                    - (t[near] * lm[near] * (l[near] + 3.0) / (lp[near] + lp[near])) * rf[near])
+        x += (t * lp) * elliprg(0.0, y, 1.0) - (t * lm * (l + 3.0) / (lp + lp)) * elliprf(0.0, y, 1.0)
     x *= 1.0 / (math.pi * rho)
     return x
 
@@ -135,29 +142,29 @@ def _uniform_star(l: Floats, re: float, rstar: float, rho: float) -> Floats:
     l and 1 for an infinite one (as the ring family gives)."""
     if l.size == 0:
         return np.empty(0)
-    (lo1, hi1), (lo2, hi2) = CARLSON_WINDOWS
-    if CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]:
-        carlson = ((l >= lo1) & (l <= hi1)) | ((l >= lo2) & (l <= hi2))
-    else:
-        carlson = (l >= 0.0) & (l <= hi2)
-    closed = ~carlson & (l >= 0.0) & (l < math.inf)  # NaN fails every comparison
-    if closed.all():
+    measured = CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]
+    kind = _KIND[np.searchsorted(_EDGES_MEASURED if measured else _EDGES_OTHER, l, side="right")]
+    count = np.bincount(kind, minlength=5)
+    if count[MODULE] == l.size:
         return np.fromiter(tarnivox.witt_mao_magnification(l, re, rstar), np.float64, l.size)
     out = np.empty(l.size)
-    if closed.any():
-        out[closed] = tarnivox.witt_mao_magnification(l[closed], re, rstar)
-    rim = l == 1.0
-    if rim.any():
-        carlson &= ~rim
+    if count[MODULE]:
+        pick = kind == MODULE
+        out[pick] = tarnivox.witt_mao_magnification(l[pick], re, rstar)
+    if count[RIM_GROUPING]:
+        pick = kind == RIM_GROUPING
+        out[pick] = _uniform_disk_carlson(l[pick], rho, False)
+    if count[FAR_GROUPING]:
+        pick = kind == FAR_GROUPING
+        out[pick] = _uniform_disk_carlson(l[pick], rho, True)
+    if count[ON_RIM]:
         # The lens on the rim: 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2), all
         # terms positive (the closed form's pi/2 + asin((rho^2 - 1)/(rho^2 + 1))
         # is this 2 atan(rho), formed without cancellation).
-        out[rim] = (1.0 / rho + ((1.0 + rho * rho) * math.atan(rho)) / (rho * rho)) * (2.0 / math.pi)
-    if carlson.any():
-        out[carlson] = _uniform_disk_carlson(l[carlson], rho)
-    bad = ~(closed | carlson | rim)
-    if bad.any():
-        out[bad] = np.where(l[bad] == math.inf, 1.0, math.nan)
+        out[kind == ON_RIM] = (1.0 / rho + ((1.0 + rho * rho) * math.atan(rho)) / (rho * rho)) * (2.0 / math.pi)
+    if count[NOT_A_SEPARATION]:
+        pick = kind == NOT_A_SEPARATION
+        out[pick] = np.where(l[pick] == math.inf, 1.0, math.nan)
     return out
 
 
