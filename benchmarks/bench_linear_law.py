@@ -13,7 +13,7 @@ cost and accuracy.
    time.  The same for the epochs with the lens on the star alone, and for
    free-floating-planet-like curves (rho 1, 2.5, 5; tE 0.15 to 0.4 d; the
    lens on the star for about half the epochs).  And the time per separation
-   by zone of l, for rho 0.01, 0.3 and 2.5.
+   by zone of l, for rho 0.01, 0.3 and 2.5, with that of A[1] alone.
 2. Accuracy of linear_limb_darkening against the mpmath references of
    tests/data/linear_law_reference.json, for u in {0, 0.3, 0.6, 0.85, 1}, by
    zone of l (the rim l = 1 exactly on its own).
@@ -56,7 +56,7 @@ from harness import (  # noqa: E402
     Column, Table, TargetResult, machine_description, relative_difference, targets_table,
 )
 from limb_darkening import (  # noqa: E402
-    BALANCED_POINTS, linear, linear_limb_darkening, power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening,
+    BALANCED_POINTS, CARLSON_WINDOWS, _uniform_star, linear, linear_limb_darkening, power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening,
     reference_values, square_root, square_root_limb_darkening, tabulate,
 )
 
@@ -101,6 +101,11 @@ def _law(l, re, rstar):
 
 def _linear(l, re, rstar):
     return linear_limb_darkening(l, re, rstar, U)
+
+
+def _uniform(l, re, rstar):
+    """A[1] alone, as linear_limb_darkening takes it (l already an array)."""
+    return _uniform_star(l, re, rstar, rstar / re)
 
 
 def curves_table(sizes, local: _Local) -> tuple[Table, Table, list[TargetResult]]:
@@ -222,7 +227,7 @@ def zones_table(sizes, local: _Local) -> Table:
         for lo, hi in ZONES:
             l = np.sort(np.exp(rng.uniform(math.log(lo), math.log(hi), count)) if lo > 0 and hi / lo > 10
                         else rng.uniform(lo, hi, count))
-            for key, f in (("law", _law), ("linear", _linear)):
+            for key, f in (("law", _law), ("linear", _linear), ("uniform", _uniform)):
                 make = (lambda lo_, hi_, f=f, l=l, rho=rho: (lambda part=l[lo_:hi_]: f(part, 1.0, rho)))
                 make(0, 8)()
                 start = time.perf_counter()
@@ -236,18 +241,21 @@ def zones_table(sizes, local: _Local) -> Table:
         name="linear_law_zones",
         title="Time per separation (us) by zone of l: linear_limb_darkening (u = 0.5) and the built-in law",
         columns=[Column("rho", "g"), Column("zone of l"), Column("law us", ".3f"), Column("linear us", ".3f"),
-                 Column("linear / law", ".2f"), Column("uniform star from")],
+                 Column("linear / law", ".2f"), Column("A[1] us", ".3f"), Column("A[1] from")],
     )
     for rho in ZONE_RHOS:
         for lo, hi in ZONES:
-            law, lin = (totals[k, rho, lo] / count * 1e6 for k in ("law", "linear"))
-            source = "table" if lo in (0.85, 1.0, 3.0) else "closed form"
-            table.rows.append([rho, f"[{lo:g}, {hi:g})", law, lin, lin / law, source])
+            law, lin, uni = (totals[k, rho, lo] / count * 1e6 for k in ("law", "linear", "uniform"))
+            carlson = any(a <= lo and hi <= b for a, b in CARLSON_WINDOWS)
+            source = "Carlson form" if carlson else "witt_mao_magnification"
+            table.rows.append([rho, f"[{lo:g}, {hi:g})", law, lin, lin / law, uni, source])
     table.notes.append(
         f"{count} separations per zone (uniform, or log-uniform over more than a decade; fixed seed), sorted, in "
         f"calls of about {1e3 * CURVE_CHUNK_SECONDS / 4:g} ms of work, each the minimum over {sizes['rounds']} "
-        "rounds. The built-in law's time counts its list; linear_limb_darkening's its array (two calls, two "
-        "conversions of the result lists).")
+        "rounds. The built-in law's time counts its list; linear_limb_darkening's its array (two calls, "
+        "A_0.6 and A[1], each turned into an array, and the mix). A[1] us: the uniform star alone as "
+        "linear_limb_darkening takes it (witt_mao_magnification, or the Carlson form of the closed form in "
+        "CARLSON_WINDOWS, from an array of l).")
     return table
 
 
@@ -359,7 +367,7 @@ def laws_table(sizes, local: _Local) -> Table:
     for key in keys:
         table.rows.append([*key, *[totals[key, c.name] / totals[keys[0], c.name] for c in curves], errors[key]])
     table.notes += [
-        "Exact parts: A[1] (witt_mao_magnification, or the uniform two-point table at 0.85 <= l <= 1.25 and 3 <= l <= 50) "
+        "Exact parts: A[1] (witt_mao_magnification, or its closed form in Carlson's integrals at 0.85 <= l < 1.25 and 3 <= l < 51) "
         "and A_0.6 (integrated_heyrovsky_magnification), A[mu] = 2 A_0.6 - A[1]; a law that is not linear adds one "
         "table of the one profile its parts miss (mu^2, sqrt(mu), mu^alpha), its values balanced so that the "
         "interpolant has the profile's mean on every segment (limb_darkening.balanced_values). 'as one table': "
