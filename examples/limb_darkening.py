@@ -26,7 +26,7 @@ Accuracy.  The two coefficients multiply errors by at most 1 (A[1]) and 2
 1e-14.  A[1] comes from ``witt_mao_magnification`` (about 0.1 us), whose closed
 form is exact to rounding except in two windows of l: near the rim, where it
 forms 1 - n and 1 - m by subtraction and its terms cancel (up to 6e-5 within
-1e-5 of the rim, beyond 3e-14 for about 0.87 < l < 1.21), and at 9 < l <= 50,
+1e-5 of the rim, beyond 3e-14 for about 0.87 < l < 1.21), and at 8 < l <= 50,
 where its three terms of order l^2 cancel (up to 1e-12).  In CARLSON_WINDOWS,
 A[1] is the same closed form in Carlson's symmetric integrals
 (``_uniform_disk_carlson``, scipy.special.elliprf, elliprg, elliprd and
@@ -67,17 +67,18 @@ Law = Callable[[Floats], Floats]  # brightness as a function of mu
 # Where A[1] comes from the Carlson form (_uniform_disk_carlson) rather than
 # witt_mao_magnification: l (stellar radii) in [lo, hi).  Near the rim the
 # module's closed form cancels (its 1 - n and 1 - m are formed by subtraction);
-# from about l = 9 its three terms, each of order l^2, cancel to O(1).  Beyond
-# l = 50 the module takes its own small-disk expansion, exact to rounding, but
-# not at l = 50 itself, nor where l rho rounds to 50 rho: the window runs to 51.
-CARLSON_WINDOWS = ((0.85, 1.25), (3.0, 51.0))
+# from about l = 8 its three terms, each of order l^2, cancel to O(1) and it
+# errs by more than 3e-14.  Beyond l = 50 the module takes its own small-disk
+# expansion, exact to rounding, but not at l = 50 itself, nor where l rho rounds
+# to 50 rho: the window runs to 51.
+CARLSON_WINDOWS = ((0.85, 1.25), (7.0, 51.0))
 # Star sizes (rho = rstar / re) for which the windows were measured; any other
 # takes A[1] from the Carlson form at every l < 51.
 CLOSED_FORM_RHO = (1e-6, 10.0)
 # Below this l the Carlson form is the rim grouping, from it the far grouping.
 FAR_GROUPING_FROM = 2.0
 # Zones of l, np.searchsorted(edges, l, side="right"): 0 negative, 1 [0, 0.85),
-# 2 [0.85, 1), 3 l = 1, 4 (1, 1.25), 5 [1.25, 3), 6 [3, 51), 7 [51, inf),
+# 2 [0.85, 1), 3 l = 1, 4 (1, 1.25), 5 [1.25, 7), 6 [7, 51), 7 [51, inf),
 # 8 inf or NaN; for another star [0, 2) is zones 2 to 4 and [2, 51) zone 6.
 # _KIND gives each zone its route.
 _ONE_UP = float(np.nextafter(1.0, 2.0))
