@@ -215,7 +215,9 @@ def curves_table(sizes, local: _Local) -> tuple[Table, Table, list[TargetResult]
     return table, targets
 
 
-ZONES = ((0.0, 0.85), (0.85, 1.0), (1.0, 1.25), (1.25, 3.0), (3.0, 50.0), (50.0, 1e4))
+# The routes' zones: the rim window (split at the rim), the far window, and the module's between and beyond.
+ZONES = ((0.0, CARLSON_WINDOWS[0][0]), (CARLSON_WINDOWS[0][0], 1.0), (1.0, CARLSON_WINDOWS[0][1]),
+         (CARLSON_WINDOWS[0][1], CARLSON_WINDOWS[1][0]), CARLSON_WINDOWS[1], (CARLSON_WINDOWS[1][1], 1e4))
 ZONE_RHOS = (0.01, 0.3, 2.5)
 
 
@@ -367,7 +369,7 @@ def laws_table(sizes, local: _Local) -> Table:
     for key in keys:
         table.rows.append([*key, *[totals[key, c.name] / totals[keys[0], c.name] for c in curves], errors[key]])
     table.notes += [
-        "Exact parts: A[1] (witt_mao_magnification, or its closed form in Carlson's integrals at 0.85 <= l < 1.25 and 3 <= l < 51) "
+        "Exact parts: A[1] (witt_mao_magnification, or its closed form in Carlson's integrals at 0.85 <= l < 1.25 and 7 <= l < 51) "
         "and A_0.6 (integrated_heyrovsky_magnification), A[mu] = 2 A_0.6 - A[1]; a law that is not linear adds one "
         "table of the one profile its parts miss (mu^2, sqrt(mu), mu^alpha), its values balanced so that the "
         "interpolant has the profile's mean on every segment (limb_darkening.balanced_values). 'as one table': "
