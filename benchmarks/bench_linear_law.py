@@ -56,7 +56,7 @@ from harness import (  # noqa: E402
     Column, Table, TargetResult, machine_description, relative_difference, targets_table,
 )
 from limb_darkening import (  # noqa: E402
-    BALANCED_POINTS, CARLSON_WINDOWS, _uniform_star, linear, linear_limb_darkening, power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening,
+    BALANCED_POINTS, CARLSON_WINDOW, SERIES_FROM, _uniform_star, linear, linear_limb_darkening, power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening,
     reference_values, square_root, square_root_limb_darkening, tabulate,
 )
 
@@ -215,9 +215,10 @@ def curves_table(sizes, local: _Local) -> tuple[Table, Table, list[TargetResult]
     return table, targets
 
 
-# The routes' zones: the rim window (split at the rim), the far window, and the module's between and beyond.
-ZONES = ((0.0, CARLSON_WINDOWS[0][0]), (CARLSON_WINDOWS[0][0], 1.0), (1.0, CARLSON_WINDOWS[0][1]),
-         (CARLSON_WINDOWS[0][1], CARLSON_WINDOWS[1][0]), CARLSON_WINDOWS[1], (CARLSON_WINDOWS[1][1], 1e4))
+# The routes' zones: the module's inside the star, the rim window (split at the rim), the module's beyond it,
+# and the series from SERIES_FROM (split where the module's closed form would start to err).
+ZONES = ((0.0, CARLSON_WINDOW[0]), (CARLSON_WINDOW[0], 1.0), (1.0, CARLSON_WINDOW[1]), (CARLSON_WINDOW[1], SERIES_FROM),
+         (SERIES_FROM, 51.0), (51.0, 1e4))
 ZONE_RHOS = (0.01, 0.3, 2.5)
 
 
@@ -248,16 +249,17 @@ def zones_table(sizes, local: _Local) -> Table:
     for rho in ZONE_RHOS:
         for lo, hi in ZONES:
             law, lin, uni = (totals[k, rho, lo] / count * 1e6 for k in ("law", "linear", "uniform"))
-            carlson = any(a <= lo and hi <= b for a, b in CARLSON_WINDOWS)
-            source = "Carlson form" if carlson else "witt_mao_magnification"
+            source = ("uniform star's series" if lo >= SERIES_FROM
+                      else "Carlson form" if CARLSON_WINDOW[0] <= lo and hi <= CARLSON_WINDOW[1]
+                      else "witt_mao_magnification")
             table.rows.append([rho, f"[{lo:g}, {hi:g})", law, lin, lin / law, uni, source])
     table.notes.append(
         f"{count} separations per zone (uniform, or log-uniform over more than a decade; fixed seed), sorted, in "
         f"calls of about {1e3 * CURVE_CHUNK_SECONDS / 4:g} ms of work, each the minimum over {sizes['rounds']} "
         "rounds. The built-in law's time counts its list; linear_limb_darkening's its array (two calls, "
         "A_0.6 and A[1], each turned into an array, and the mix). A[1] us: the uniform star alone as "
-        "linear_limb_darkening takes it (witt_mao_magnification, or the Carlson form of the closed form in "
-        "CARLSON_WINDOWS, from an array of l).")
+        "linear_limb_darkening takes it (witt_mao_magnification, the Carlson form of the closed form in "
+        "CARLSON_WINDOW, or from l = 3 the uniform star's mean-value series, from an array of l).")
     return table
 
 

@@ -1,15 +1,16 @@
 """The uniform star A[1] as linear_limb_darkening (examples/limb_darkening.py)
-takes it, against mpmath: witt_mao_magnification outside CARLSON_WINDOWS, the
-Carlson form of the closed form inside them, the rim's own closed form at l = 1.
+takes it, against mpmath: witt_mao_magnification below l = 3 outside
+CARLSON_WINDOW, the Carlson form of the closed form inside it, the rim's own
+closed form at l = 1, and the uniform star's mean-value series from l = 3.
 
 For rho from 1e-6 to 10 (and two sizes outside that range, for which the
-Carlson form serves at every l < 51), separations drawn densely (fixed seed)
+Carlson form serves at every l < 3), separations drawn densely (fixed seed)
 in bands from the centre through the rim (l = 1 exactly, and 1 +- 1e-15 to
 1e-2) to l = 1e5 are compared with the uniform disk evaluated by mpmath
 (tests/data/make_magnification_reference.disk, 40 digits).  For each band the
 table gives the route's largest error (linear_law_parts, the A[1] that
 linear_limb_darkening mixes), the Carlson form's alone on the same separations
-(l != 1, below 51), and witt_mao_magnification's, with the smallest and
+(l != 1, below 51, to show where it would serve), and witt_mao_magnification's, with the smallest and
 largest l at which the module errs by more than THRESHOLD: the windows where
 the route must not take it.
 
@@ -40,7 +41,7 @@ import make_magnification_reference as R  # noqa: E402
 import tarnivox  # noqa: E402
 from harness import Column, Table, machine_description  # noqa: E402
 from limb_darkening import (  # noqa: E402
-    CARLSON_WINDOWS, CLOSED_FORM_RHO, FAR_GROUPING_FROM, _uniform_disk_carlson, linear_law_parts,
+    CARLSON_WINDOW, CLOSED_FORM_RHO, SERIES_FROM, FAR_GROUPING_FROM, _uniform_disk_carlson, linear_law_parts,
 )
 
 THRESHOLD = 3e-14
@@ -89,7 +90,7 @@ def main(argv=None) -> int:
             module = np.array(tarnivox.witt_mao_magnification(ls, 1.0, rho))
             e_route = np.abs(route / exact - 1.0)
             e_module = np.abs(module / exact - 1.0)
-            sub = (ls != 1.0) & (ls < CARLSON_WINDOWS[1][1])
+            sub = (ls != 1.0) & (ls < 51.0)
             e_carlson = np.zeros(1)
             for far in (False, True):  # the rim grouping below FAR_GROUPING_FROM, the far one from it
                 pick = sub & ((ls >= FAR_GROUPING_FROM) == far)
@@ -107,9 +108,10 @@ def main(argv=None) -> int:
         "crowding towards the rim (|l - 1| from 1e-15), every 1 +- 10^-k (k = 2 to 15) and both ends of the band "
         "(l = 1 exactly in the first two), fixed seed.",
         "The route: for rho from " + " to ".join(f"{r:g}" for r in CLOSED_FORM_RHO)
-        + ", the Carlson form for l in " + " and ".join(f"[{a:g}, {b:g})" for a, b in CARLSON_WINDOWS)
-        + " and witt_mao_magnification elsewhere; for other rho, the Carlson form at every l < "
-        + f"{CARLSON_WINDOWS[1][1]:g} and the module beyond; at l = 1 the rim's closed form.",
+        + f", the Carlson form for l in [{CARLSON_WINDOW[0]:g}, {CARLSON_WINDOW[1]:g}) and "
+        + f"witt_mao_magnification elsewhere below l = {SERIES_FROM:g}; for other rho, the Carlson form at every "
+        + f"l < {SERIES_FROM:g}; from l = {SERIES_FROM:g} on, the uniform star's mean-value series (the two-point "
+        + "table [0, 1] -> [1, 1]); at l = 1 the rim's closed form.",
         f"Worst of the route over every band and rho: {worst:.1e} (target {TARGET:g}).",
     ]
     header = machine_description()

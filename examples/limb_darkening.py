@@ -27,17 +27,19 @@ Accuracy.  The two coefficients multiply errors by at most 1 (A[1]) and 2
 form is exact to rounding except in two windows of l: near the rim, where it
 forms 1 - n and 1 - m by subtraction and its terms cancel (up to 6e-5 within
 1e-5 of the rim, beyond 3e-14 for about 0.87 < l < 1.21), and at 8 < l <= 50,
-where its three terms of order l^2 cancel (up to 1e-12).  In CARLSON_WINDOWS,
+where its three terms of order l^2 cancel (up to 1e-12).  In CARLSON_WINDOW,
 A[1] is the same closed form in Carlson's symmetric integrals
 (``_uniform_disk_carlson``, scipy.special.elliprf, elliprg, elliprd and
 elliprj): the complements formed from their factors, the terms grouped so that
-nothing cancels near the rim (about 1e-15 there) and far less than l^2 beyond
-it (within 5e-14 up to l = 51).  With the lens exactly on the rim, A[1] is the
-rim's own closed form, 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2).  The
-windows were measured against mpmath for rho from 1e-6 to 10
-(benchmarks/measure_uniform_window.py, results in
+nothing cancels near the rim (about 1e-15 there).  With the lens exactly on
+the rim, A[1] is the rim's own closed form, 2/pi (1/rho + (1 + rho^2)
+atan(rho) / rho^2).  From l = 3 on it is the ring family's mean-value series of
+the uniform star, through the two-point table [0, 1] -> [1, 1], which is
+I = 1 exactly (not an approximation of a law): exact to rounding, and cheaper
+there than the closed form.  The window was measured against mpmath for rho
+from 1e-6 to 10 (benchmarks/measure_uniform_window.py, results in
 benchmarks/results/uniform_window.md); a star outside that range takes the
-Carlson form at every l < 51.  No table is used.
+Carlson form at every l < 3.
 
     python examples/limb_darkening.py      # a demonstration and a check
 
@@ -66,29 +68,32 @@ Law = Callable[[Floats], Floats]  # brightness as a function of mu
 
 # Where A[1] comes from the Carlson form (_uniform_disk_carlson) rather than
 # witt_mao_magnification: l (stellar radii) in [lo, hi).  Near the rim the
-# module's closed form cancels (its 1 - n and 1 - m are formed by subtraction);
-# from about l = 8 its three terms, each of order l^2, cancel to O(1) and it
-# errs by more than 3e-14.  Beyond l = 50 the module takes its own small-disk
-# expansion, exact to rounding, but not at l = 50 itself, nor where l rho rounds
-# to 50 rho: the window runs to 51.
-CARLSON_WINDOWS = ((0.85, 1.25), (7.0, 51.0))
-# Star sizes (rho = rstar / re) for which the windows were measured; any other
-# takes A[1] from the Carlson form at every l < 51.
+# module's closed form cancels (its 1 - n and 1 - m are formed by subtraction).
+CARLSON_WINDOW = (0.85, 1.25)
+# From l = 3 on, A[1] is the ring family's mean-value series of the uniform
+# star, through the two-point table bl = [0, 1], bf = [1, 1], which is I = 1
+# exactly: exact to rounding and about as cheap as the built-in law's series
+# there, where the module's closed form costs five times as much and, from
+# about l = 8, errs by more than 3e-14 (its three terms of order l^2 cancel).
+SERIES_FROM = 3.0
+UNIFORM_TABLE = ([0.0, 1.0], [1.0, 1.0])
+# Star sizes (rho = rstar / re) for which the window was measured; any other
+# takes A[1] from the Carlson form at every l < SERIES_FROM.
 CLOSED_FORM_RHO = (1e-6, 10.0)
 # Below this l the Carlson form is the rim grouping, from it the far grouping.
 FAR_GROUPING_FROM = 2.0
 # Zones of l, np.searchsorted(edges, l, side="right"): 0 negative, 1 [0, 0.85),
-# 2 [0.85, 1), 3 l = 1, 4 (1, 1.25), 5 [1.25, 7), 6 [7, 51), 7 [51, inf),
-# 8 inf or NaN; for another star [0, 2) is zones 2 to 4 and [2, 51) zone 6.
-# _KIND gives each zone its route.
+# 2 [0.85, 1), 3 l = 1, 4 (1, 1.25), 5 [1.25, 3), 6 [3, inf), 7 inf or NaN;
+# for another star [0, 2) is zones 2 to 4 and [2, 3) zone 5.  _KIND gives each
+# zone its route.
 _ONE_UP = float(np.nextafter(1.0, 2.0))
-_EDGES_MEASURED = np.array([0.0, CARLSON_WINDOWS[0][0], 1.0, _ONE_UP, CARLSON_WINDOWS[0][1], *CARLSON_WINDOWS[1],
-                            math.inf])
-_EDGES_OTHER = np.array([0.0, 0.0, 1.0, _ONE_UP, FAR_GROUPING_FROM, FAR_GROUPING_FROM, CARLSON_WINDOWS[1][1],
-                         math.inf])
-MODULE, RIM_GROUPING, FAR_GROUPING, ON_RIM, NOT_A_SEPARATION = range(5)
-_KIND = np.array([NOT_A_SEPARATION, MODULE, RIM_GROUPING, ON_RIM, RIM_GROUPING, MODULE, FAR_GROUPING, MODULE,
-                  NOT_A_SEPARATION])
+_EDGES_MEASURED = np.array([0.0, CARLSON_WINDOW[0], 1.0, _ONE_UP, CARLSON_WINDOW[1], SERIES_FROM, math.inf])
+_EDGES_OTHER = np.array([0.0, 0.0, 1.0, _ONE_UP, FAR_GROUPING_FROM, SERIES_FROM, math.inf])
+MODULE, RIM_GROUPING, FAR_GROUPING, ON_RIM, SERIES, NOT_A_SEPARATION = range(6)
+_KIND_MEASURED = np.array([NOT_A_SEPARATION, MODULE, RIM_GROUPING, ON_RIM, RIM_GROUPING, MODULE, SERIES,
+                           NOT_A_SEPARATION])
+_KIND_OTHER = np.array([NOT_A_SEPARATION, MODULE, RIM_GROUPING, ON_RIM, RIM_GROUPING, FAR_GROUPING, SERIES,
+                        NOT_A_SEPARATION])
 
 
 def _uniform_disk_carlson(l: Floats, rho: float, far: bool) -> Floats:
@@ -138,14 +143,17 @@ def _uniform_disk_carlson(l: Floats, rho: float, far: bool) -> Floats:
 
 
 def _uniform_star(l: Floats, re: float, rstar: float, rho: float) -> Floats:
-    """A[1] at every l: witt_mao_magnification outside the windows, the Carlson
-    form inside, the rim's own closed form at l = 1; NaN for a negative or NaN
+    """A[1] at every l: witt_mao_magnification below l = 3 outside the rim's
+    window, the Carlson form inside it, the rim's own closed form at l = 1, the
+    uniform star's mean-value series from l = 3; NaN for a negative or NaN
     l and 1 for an infinite one (as the ring family gives)."""
     if l.size == 0:
         return np.empty(0)
-    measured = CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]
-    kind = _KIND[np.searchsorted(_EDGES_MEASURED if measured else _EDGES_OTHER, l, side="right")]
-    count = np.bincount(kind, minlength=5)
+    if CLOSED_FORM_RHO[0] <= rho <= CLOSED_FORM_RHO[1]:
+        kind = _KIND_MEASURED[np.searchsorted(_EDGES_MEASURED, l, side="right")]
+    else:
+        kind = _KIND_OTHER[np.searchsorted(_EDGES_OTHER, l, side="right")]
+    count = np.bincount(kind, minlength=6)
     if count[MODULE] == l.size:
         return np.fromiter(tarnivox.witt_mao_magnification(l, re, rstar), np.float64, l.size)
     out = np.empty(l.size)
@@ -158,6 +166,9 @@ def _uniform_star(l: Floats, re: float, rstar: float, rho: float) -> Floats:
     if count[FAR_GROUPING]:
         pick = kind == FAR_GROUPING
         out[pick] = _uniform_disk_carlson(l[pick], rho, True)
+    if count[SERIES]:
+        pick = kind == SERIES
+        out[pick] = tarnivox.integrated_flux_map_heyrovsky_magnification(l[pick], re, rstar, *UNIFORM_TABLE)
     if count[ON_RIM]:
         # The lens on the rim: 2/pi (1/rho + (1 + rho^2) atan(rho) / rho^2), all
         # terms positive (the closed form's pi/2 + asin((rho^2 - 1)/(rho^2 + 1))

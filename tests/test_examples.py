@@ -168,8 +168,9 @@ def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
     """Separations the closed form of the uniform disk rejects (NaN, negative)
     give what the ring family gives; a light curve out of time order comes back
     in input order; degenerate stars give the law's limits; a star outside the
-    sizes for which the closed form's windows were measured takes the Carlson
-    form at every l < 51, exact against mpmath there too."""
+    sizes for which the closed form's rim window was measured takes the Carlson
+    form at every l < 3 and the uniform star's series beyond, exact against
+    mpmath there too."""
     sys.path.insert(0, str(EXAMPLES))
     try:
         import limb_darkening as ld
