@@ -256,7 +256,7 @@ class _Local:
         return {key: m.total() for g in self.groups.values() for key, m in g.items()}
 
 
-def _yoo04(curve: "Curve"):
+def _yoo04(curve: "Curve", gamma: float = LD_GAMMA):
     """MulensModel's Yoo04 as a fit calls it: the model's magnification curve at the data's epochs."""
     import MulensModel
 
@@ -264,15 +264,15 @@ def _yoo04(curve: "Curve"):
     t_star = curve.rho * curve.tE
     model.set_magnification_methods([curve.t0 - 100 * t_star, "finite_source_LD_Yoo04", curve.t0 + 100 * t_star])
     t = curve.t
-    return lambda: model.get_magnification_curve(time=t, satellite_skycoord=None, gamma=LD_GAMMA).get_magnification()
+    return lambda: model.get_magnification_curve(time=t, satellite_skycoord=None, gamma=gamma).get_magnification()
 
 
-def _vb_curve(curve: "Curve", tol: float | None):
+def _vb_curve(curve: "Curve", tol: float | None, a1: float = LD_U):
     """VBMicrolensing's light curve of a limb-darkened star (ESPLMagDark at every epoch)."""
     import VBMicrolensing
 
     vb = VBMicrolensing.VBMicrolensing()
-    vb.a1 = LD_U
+    vb.a1 = a1
     if tol is not None:
         vb.Tol = tol
     parameters = [math.log(curve.u0) if curve.u0 > 0 else -math.inf, math.log(curve.tE), curve.t0,
@@ -332,12 +332,12 @@ EVENTS = (
 )
 
 
-def light_curves(decimate: int, names=None) -> list[Curve]:
+def light_curves(decimate: int, names=None, events=EVENTS) -> list[Curve]:
     """Survey epochs every 15 minutes over t0 +- 3 tE and follow-up every 2
     minutes within 2 t* of t0, each with a random phase (fixed seed)."""
     rng = np.random.default_rng(SEED)
     curves = []
-    for name, rho, u0_over_rho, te in EVENTS:
+    for name, rho, u0_over_rho, te in events:
         t0 = 5000.0 + rng.uniform(0, 1)
         t_star = rho * te
         survey = t0 - 3 * te + rng.uniform(0, 15 * MINUTE) + np.arange(0.0, 6 * te, 15 * MINUTE)

@@ -29,14 +29,15 @@ and, for data set k,  F_k(t) = fs_k A(t) + fb_k.
   freedom (epochs minus its two fluxes) is 1; then everything is refitted.
 * **Limb darkening.**  First the built-in linear law (coefficient 0.6,
   tarnivox.integrated_heyrovsky_magnification).  Then a free linear
-  coefficient u, from the magnifications of two profiles, I = 1 and I = mu,
+  coefficient u, through linear_limb_darkening (limb_darkening.py beside this
+  script), exact for any u, from the uniform star A[I = 1] and the built-in
+  law A_0.6:
 
-      A_u = ((1 - u) A[I = 1] + (2u/3) A[I = mu]) / (1 - u/3),
+      A_u = ((1 - u) A[I = 1] + (2u/3) A[I = mu]) / (1 - u/3),  A[I = mu] = 2 A_0.6 - A[I = 1].
 
-  both from tarnivox.integrated_flux_map_heyrovsky_magnification with one
-  pair of 501-point tables made once.  The two curves do not depend on the
-  band: one coefficient per band would mix the same two curves with that
-  band's u (see ``mix``).  Here one coefficient is shared by all bands.
+  The two curves do not depend on the band: one coefficient per band would
+  mix the same two curves with that band's u (see ``mix``).  Here one
+  coefficient is shared by all bands.
   Last, a uniform star (tarnivox.witt_mao_magnification), whose Delta chi^2
   measures how strongly the data see the limb darkening.
 
@@ -69,6 +70,7 @@ from numpy.typing import NDArray
 from scipy.optimize import least_squares
 
 import tarnivox
+from limb_darkening import linear_law_parts, mix_linear_law
 
 Floats = NDArray[np.float64]
 
@@ -88,29 +90,16 @@ NAMES = ("t0", "u0", "tE", "rho", "u_ld")
 UNITS = ("HJD", "", "d", "", "")
 
 
-# --- the two profile tables, made once --------------------------------------------
+# --- the two curves of the linear law ------------------------------------------------
 
-def graded_radii(n: int = 501) -> Floats:
-    """Radii evenly spaced in r near the centre and in sqrt(mu) near the rim."""
-    s = np.linspace(0.0, 1.0, n)
-    r = np.sin(0.5 * np.pi * (1.0 - (1.0 - s) ** 2))
-    r[0], r[-1] = 0.0, 1.0
-    return r
+def mix(a_flat: Floats, a_law: Floats, u: float | Floats) -> Floats:
+    """Magnification of the linear law I = 1 - u (1 - mu) from I = 1 and the built-in law.
 
-
-BL = graded_radii()
-FLAT = np.ones_like(BL)  # I = 1
-MU = np.sqrt(np.clip(1.0 - BL * BL, 0.0, None))  # I = mu = sqrt(1 - r^2)
-
-
-def mix(a_flat: Floats, a_mu: Floats, u: float | Floats) -> Floats:
-    """Magnification of the linear law I = 1 - u (1 - mu) from I = 1 and I = mu.
-
-    The fluxes of the two profiles are pi and 2 pi / 3, so the normalised
-    mixture is ((1 - u) A_flat + (2u/3) A_mu) / (1 - u/3).  ``u`` may be an
-    array with each epoch's band coefficient: the two curves serve every band.
+    ((1 - u) A_flat + (2u/3) A_mu) / (1 - u/3) with A_mu = 2 A_0.6 - A_flat (the
+    fluxes of I = 1 and I = mu are pi and 2 pi / 3).  ``u`` may be an array with
+    each epoch's band coefficient: the two curves serve every band.
     """
-    return ((1.0 - u) * a_flat + (2.0 * u / 3.0) * a_mu) / (1.0 - u / 3.0)
+    return mix_linear_law(a_flat, a_law, u)
 
 
 def separations(x: Floats, t: Floats) -> tuple[Floats, float]:
@@ -120,10 +109,9 @@ def separations(x: Floats, t: Floats) -> tuple[Floats, float]:
 
 
 def profile_curves(x: Floats, t: Floats) -> tuple[Floats, Floats]:
-    """A[I = 1] and A[I = mu] at epochs t: two calls, one pair of tables for all bands."""
+    """A[I = 1] and A_0.6 at epochs t, for all bands (linear_law_parts)."""
     l, rho = separations(x, t)
-    return (np.asarray(tarnivox.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, BL, FLAT)),
-            np.asarray(tarnivox.integrated_flux_map_heyrovsky_magnification(l, 1.0, rho, BL, MU)))
+    return linear_law_parts(l, 1.0, rho)
 
 
 def magnification(x: Floats, law: str, t: Floats) -> Floats:
@@ -246,7 +234,7 @@ def steps(x: Floats) -> Floats:
     """Finite-difference steps: 1e-5 of each parameter's natural scale.
 
     t0 is measured against the crossing time rho tE; u0 against rho.  The
-    magnification is accurate to ~1e-11, so these steps give derivatives good
+    magnification is accurate to ~1e-13, so these steps give derivatives good
     to ~1e-5, while a relative step on t0 in full HJD would be days wide.
     """
     _, _, te, rho = x[:4]

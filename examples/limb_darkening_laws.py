@@ -1,7 +1,11 @@
 """Recipes: limb-darkening laws as tabulated profiles, and stars made of rings.
 
 tarnivox has one built-in limb-darkening law, the linear law with coefficient
-0.6 (``integrated_heyrovsky_magnification``).  Any other radial profile is
+0.6 (``integrated_heyrovsky_magnification``).  Any linear law needs no table
+(``linear_limb_darkening`` in limb_darkening.py, from the uniform disk and the
+built-in law), and the quadratic, square-root and power-2 laws need one table
+of a single profile beside those exact parts (``quadratic_limb_darkening`` and
+the others there).  Any radial profile at all may be
 passed as a table: radii ``bl`` (in stellar radii) and surface brightness
 ``bf``, interpolated piecewise-linearly in r, zero outside the table, and
 normalised by its own flux, so the brightness scale does not matter:
@@ -37,7 +41,8 @@ it shows a star made of discrete rings converging to the uniform-disk formula.
 
     python examples/limb_darkening_laws.py [--points 501] [--quick]
 
-Needs numpy (and scipy for the independent reference).
+Needs numpy and scipy (limb_darkening.py takes Carlson's integrals from scipy.special;
+the independent reference is a scipy quadrature).
 """
 
 from __future__ import annotations
@@ -55,58 +60,17 @@ import tarnivox
 Floats = NDArray[np.float64]
 Law = Callable[[Floats], Floats]  # brightness as a function of mu
 
-TABLE_POINTS = 501
 TOLERANCE = 1e-6  # relative error in the magnification that a recipe must meet
 
 
-# --- laws, as functions of mu = sqrt(1 - r^2) ---------------------------------
-
-def linear(u: float) -> Law:
-    """I = 1 - u (1 - mu); tarnivox's built-in law is linear(0.6)."""
-    return lambda mu: 1.0 - u * (1.0 - mu)
-
-
-def linear_gamma(gamma: float) -> Law:
-    """I = 1 - Gamma (1 - 3 mu / 2), the flux-normalised form used in microlensing.
-
-    Same shape as linear(u) with u = 3 Gamma / (2 + Gamma), and Gamma = 2 u / (3 - u).
-    """
-    return lambda mu: 1.0 - gamma * (1.0 - 1.5 * mu)
-
-
-def quadratic(a: float, b: float) -> Law:
-    """I = 1 - a (1 - mu) - b (1 - mu)^2 (Kopal 1950)."""
-    return lambda mu: 1.0 - a * (1.0 - mu) - b * (1.0 - mu) ** 2
-
-
-def square_root(c: float, d: float) -> Law:
-    """I = 1 - c (1 - mu) - d (1 - sqrt(mu)) (Diaz-Cordoves & Gimenez 1992)."""
-    return lambda mu: 1.0 - c * (1.0 - mu) - d * (1.0 - np.sqrt(mu))
-
-
-def power_2(c: float, alpha: float) -> Law:
-    """I = 1 - c (1 - mu^alpha) (Hestroffer 1997; Maxted 2018)."""
-    return lambda mu: 1.0 - c * (1.0 - mu**alpha)
-
-
-# --- tables ----------------------------------------------------------------------
-
-def graded_radii(n: int = TABLE_POINTS) -> Floats:
-    """n radii from 0 to 1: even in r at the centre, even in sqrt(mu) at the rim."""
-    s = np.linspace(0.0, 1.0, n)
-    r = np.sin(0.5 * math.pi * (1.0 - (1.0 - s) ** 2))
-    r[0], r[-1] = 0.0, 1.0  # exact ends: the table must cover the whole disk
-    return r
-
-
-def mu_of(r: Floats) -> Floats:
-    return np.sqrt(np.clip(1.0 - r * r, 0.0, None))
-
-
-def tabulate(law: Law, n: int = TABLE_POINTS) -> tuple[list[float], list[float]]:
-    """(bl, bf) for integrated_flux_map_*_magnification."""
-    r = graded_radii(n)
-    return r.tolist(), law(mu_of(r)).tolist()
+# The laws (functions of mu = sqrt(1 - r^2)) and their tables live in
+# limb_darkening.py, beside the exact linear law and the laws built from its
+# parts plus one balanced table.
+from limb_darkening import (  # noqa: E402
+    TABLE_POINTS, graded_radii, linear, linear_gamma, linear_limb_darkening, mu_of,
+    power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening, square_root,
+    square_root_limb_darkening, tabulate,
+)
 
 
 def rings(law: Law, n: int) -> tuple[list[float], list[float]]:
@@ -228,6 +192,19 @@ def main() -> int:
             exact = [reference(x, rho, law) for x in l]
             err, at = worst(tarnivox.integrated_flux_map_heyrovsky_magnification(l, re, rho, *tabulate(law, n)),
                             exact, l)
+            print(f"   {name:26s} worst {err:.1e} at l = {at:.5f}: {verdict(err)}")
+        # The same laws from the exact parts 1 and mu (no table for the linear
+        # law; one balanced table of mu^2, sqrt(mu) or mu^alpha for the others).
+        parts: dict[str, tuple[Law, Callable[[], Floats]]] = {
+            "linear u=0.3, no table": (linear(0.3), lambda: linear_limb_darkening(l, re, rho, 0.3)),
+            "quadratic, parts": (quadratic(0.4, 0.25), lambda: quadratic_limb_darkening(l, re, rho, 0.4, 0.25)),
+            "square-root, parts": (square_root(0.1, 0.7),
+                                   lambda: square_root_limb_darkening(l, re, rho, 0.1, 0.7)),
+            "power-2, parts": (power_2(0.7, 0.55), lambda: power_2_limb_darkening(l, re, rho, 0.7, 0.55)),
+        }
+        for name, (law, f) in parts.items():
+            exact = [reference(x, rho, law) for x in l]
+            err, at = worst(f().tolist(), exact, l)
             print(f"   {name:26s} worst {err:.1e} at l = {at:.5f}: {verdict(err)}")
         print()
 

@@ -116,7 +116,9 @@ def integrated_heyrovsky_magnification(
     by integrating flux-weighted ring magnifications over the stellar radius.
 
     The most accurate of the limb-darkened functions (relative error about 1e-11).
-    Never raises ``RuntimeError``.
+    Never raises ``RuntimeError``.  A star of no size (``rstar = 0`` or ``re = inf``)
+    gives ``inf`` at every finite ``l >= 0``; a negative or NaN ``re`` or ``rstar``
+    gives NaN; ``re = 0`` (no lens) gives 1.
 
     :param l: lens-source separations, in stellar radii.
     :param re: Einstein radius, in the same unit as ``rstar``.
@@ -136,7 +138,10 @@ def integrated_flux_map_heyrovsky_magnification(
 
     The profile is the piecewise-linear interpolation of ``bf`` over ``bl``,
     zero outside the table, normalised by its own flux (only its shape matters).
-    Never raises ``RuntimeError``.
+    Never raises ``RuntimeError``.  Degenerate radii as for
+    ``integrated_heyrovsky_magnification`` (a star of no size gives ``inf`` for a
+    profile nowhere negative with positive flux, NaN otherwise; no lens gives 1
+    for a profile of nonzero flux).
 
     :param l: lens-source separations, in stellar radii.
     :param re: Einstein radius, in the same unit as ``rstar``.

@@ -19,6 +19,7 @@ import sys
 import textwrap
 from pathlib import Path
 
+import mpmath
 import pytest
 
 import tarnivox
@@ -145,8 +146,66 @@ def test_limb_darkening_recipes_meet_their_accuracy():
     assert "ABOVE" not in stdout
     if has("scipy"):
         laws = re.findall(r"^   ([a-z].*?)\s+worst (\S+) at l = \S+: ok$", stdout, flags=re.M)
-        assert len(laws) == 5, stdout
+        assert len(laws) == 9, stdout
         assert all(float(err) < 1e-6 for _, err in laws)
+
+
+# --- limb_darkening.py -----------------------------------------------------------------
+
+def test_linear_limb_darkening_meets_its_mpmath_references():
+    """Five coefficients against tests/data/linear_law_reference.json, the rim included."""
+    stdout = run_example("limb_darkening.py")
+    errors = re.findall(r"^  u = (\S+)\s+worst relative error (\S+) at", stdout, flags=re.M)
+    assert [u for u, _ in errors] == ["0", "0.3", "0.6", "0.85", "1"], stdout
+    # Exit code 0: every value within 1e-13 plus what the built-in law, one of
+    # its two parts, errs at the same point; the uniform part alone is exact.
+    assert "every value within 1e-13 plus the built-in law's own error" in stdout
+    assert float(errors[0][1]) <= 1e-13, stdout
+    assert "u = 0.6 is the built-in law, bit for bit: True" in stdout
+
+
+def test_linear_limb_darkening_at_any_input_gives_values_not_exceptions():
+    """Separations the closed form of the uniform disk rejects (NaN, negative)
+    give what the ring family gives; a light curve out of time order comes back
+    in input order; degenerate stars give the law's limits; a star outside the
+    sizes for which the closed form's rim window was measured takes the Carlson
+    form at every l < 3 and the uniform star's series beyond, exact against
+    mpmath there too."""
+    sys.path.insert(0, str(EXAMPLES))
+    try:
+        import limb_darkening as ld
+    finally:
+        sys.path.remove(str(EXAMPLES))
+    import numpy as np
+
+    rho = 0.05
+    ls = [0.2, 0.9, 1.0, 2.0, 10.0, 80.0, math.nan, -1.0, math.inf]
+    got = ld.linear_limb_darkening(ls, 1.0, rho, 0.3)
+    one_by_one = [ld.linear_limb_darkening([x], 1.0, rho, 0.3)[0] for x in ls]
+    assert np.array_equal(got, one_by_one, equal_nan=True)
+    assert np.isnan(got[6:8]).all() and got[8] == 1.0 and np.isfinite(got[:6]).all()
+    shuffled = np.random.default_rng(1).permutation(np.linspace(0.0, 60.0, 400))  # windows and module interleaved
+    assert np.array_equal(ld.linear_limb_darkening(shuffled, 1.0, rho, 0.3),
+                          [ld.linear_limb_darkening([x], 1.0, rho, 0.3)[0] for x in shuffled])
+    for u in (0.0, 0.3, 1.0):  # a star of no size; no lens; no star
+        assert ld.linear_limb_darkening([0.5, 3.0], 1.0, 0.0, u).tolist() == [math.inf, math.inf]
+        assert ld.linear_limb_darkening([0.5, 3.0], 0.0, rho, u).tolist() == [1.0, 1.0]
+        assert np.isnan(ld.linear_limb_darkening([0.5, 3.0], -1.0, rho, u)).all()
+    assert ld.linear_limb_darkening([], 1.0, rho, 0.3).size == 0
+    sys.path.insert(0, str(ROOT / "tests" / "data"))
+    try:
+        import make_magnification_reference as R
+    finally:
+        sys.path.remove(str(ROOT / "tests" / "data"))
+    with mpmath.workdps(R.DPS):
+        for size in (1e-8, 30.0):
+            assert not ld.CLOSED_FORM_RHO[0] <= size <= ld.CLOSED_FORM_RHO[1]
+            near = [0.0, 0.5, 0.9, 1.0 - 1e-12, 1.0, 1.0 + 1e-9, 1.1, 2.5, 7.0, 45.0, 80.0]
+            exact = [float(R.disk(R._exact_product(mpmath.mpf(x), mpmath.mpf(size)), mpmath.mpf(size))) for x in near]
+            got = ld.linear_limb_darkening(near, 1.0, size, 0.0)
+            assert max(abs(g / e - 1.0) for g, e in zip(got, exact)) <= 1e-13, (size, got, exact)
+    law = tarnivox.integrated_heyrovsky_magnification(ls[:6], 1.0, rho)
+    assert ld.linear_limb_darkening(ls[:6], 1.0, rho, 0.6).tolist() == law
 
 
 # --- fit_event.py ------------------------------------------------------------------

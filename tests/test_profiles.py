@@ -98,6 +98,13 @@ FINE_TOLERANCE = {
 # it: the built-in law is exact to 1e-14 there, a table to 1e-13.
 SWITCH_LS = {y for b in (1.05, 1.2, 1.5, 3.0) for y in (math.nextafter(b, 0.0), b, math.nextafter(b, 4.0))}
 SWITCH_TOLERANCE = {"law": 1e-14, "table": 1e-13}
+# The uniform star A[1] and I = mu, A[mu], for rho from 1e-4 to 3 through the rim
+# (l = 1 exactly and 1 +- 1e-8, 1e-5, ...): the built-in law is (A[1] + A[mu]) / 2.
+LINEAR_LAW = json.loads((pathlib.Path(__file__).parent / "data" / "linear_law_reference.json").read_text())["rows"]
+LINEAR_LAW_RHOS = sorted({rho for l, rho, a1, amu in LINEAR_LAW})
+# On the star, the lens on the rim included, both are exact to 1e-13; elsewhere
+# as the wide references.
+LINEAR_LAW_TOLERANCE = (1e-13, 2e-15, 1e-15)
 
 PANIC_TEXT = "assertion `left == right` failed\n  left: 3\n right: 4"
 
@@ -206,6 +213,19 @@ def test_long_table_sums_its_kinks_by_groups_as_one_by_one():
         b = TABLE["ring"](ls, 1.0, rho, [-3.0, -2.0, -1.0] + bl, [0.0, 0.0, 0.0] + bf)
         for l, x, y in zip(ls, a, b):
             assert rel(x, y) <= 4 * EPS, (l, rho, x, y)
+
+
+@pytest.mark.parametrize("rho", LINEAR_LAW_RHOS)
+@pytest.mark.parametrize("profile", ["law", "uniform"])
+def test_ring_family_against_linear_law_references(profile, rho):
+    """The two parts of every linear law: the built-in law and the two-point uniform table."""
+    with mpmath.workdps(40):
+        pts = [(l, float((mpmath.mpf(a1) + mpmath.mpf(amu)) / 2) if profile == "law" else float(mpmath.mpf(a1)))
+               for l, r, a1, amu in LINEAR_LAW if r == rho]
+    ls = [l for l, v in pts]
+    got = BUILTIN["ring"](ls, 1.0, rho) if profile == "law" else TABLE["ring"](ls, 1.0, rho, *UNIFORM)
+    check_zones(f"ring family, {profile}, rho = {rho}", LINEAR_LAW_TOLERANCE,
+                [(l, g, v, (l, rho)) for (l, v), g in zip(pts, got)])
 
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -350,6 +370,18 @@ def test_far_from_the_star_tends_to_point_source(family, rho, u):
         assert abs(got - a) > 10 * abs(got - (a + second + fourth))
 
 
+@pytest.mark.parametrize("l", [0.0, 0.5, 1.0, 1.5, 2.9, 3.0, 50.0])
+def test_tiny_star_magnification_grows_as_one_over_rho(l):
+    """At a fixed l in stellar radii, u = l rho -> 0 and rho A tends to the star's
+    mean of 1 / |lens - point| (stellar radii), with relative corrections of order
+    (l rho)^2: the same at rho = 1e-20 as where (1 / rho)^2 overflows."""
+    for call in (lambda rho: BUILTIN["ring"]([l], 1.0, rho)[0],
+                 lambda rho: TABLE["ring"]([l], 1.0, rho, *LD_TABLE)[0]):
+        limit = call(1e-20) * 1e-20
+        for rho in (1e-160, 1e-250, 1e-300):
+            assert rel(call(rho) * rho, limit) <= 1e-14, (l, rho, call(rho), limit)
+
+
 # ------------------------------------------------------------------ failures and edges
 
 @pytest.mark.parametrize("family", FAMILIES)
@@ -425,6 +457,26 @@ NON_FINITE = [
     (0.5, math.nan, 0.1, math.nan),
     (2.0, 1.0, math.nan, math.nan),
     (0.5, 1.0, math.nan, math.nan),
+    # a star of no size (rho = rstar / re = 0) is a point source at u = l rho = 0,
+    # magnified without bound at every finite l, the centre included
+    (0.5, 1.0, 0.0, math.inf),
+    (0.0, 1.0, 0.0, math.inf),
+    (5.0, 1.0, -0.0, math.inf),
+    (1e5, math.inf, 0.1, math.inf),
+    (0.0, 1e300, 1e-300, math.inf),
+    (math.inf, 1.0, 0.0, math.nan),
+    # negative radii describe no star
+    (0.5, -1.0, 0.1, math.nan),
+    (5.0, -1.0, 0.1, math.nan),
+    (0.5, 1.0, -0.1, math.nan),
+    (5.0, 1.0, -math.inf, math.nan),
+    (0.5, 0.0, 0.0, math.nan),
+    (0.5, math.inf, math.inf, math.nan),
+    # a lens of no mass (rho = inf) leaves the star as it is
+    (0.5, 0.0, 0.1, 1.0),
+    (1.0, -0.0, 0.1, 1.0),
+    (5.0, 1.0, math.inf, 1.0),
+    (math.inf, 0.0, 0.1, 1.0),
 ]
 
 
@@ -435,8 +487,8 @@ def test_non_finite_separations(profile, l, re, rstar, expected):
     call = {"law": lambda ls: BUILTIN["ring"](ls, re, rstar),
             "table": lambda ls: TABLE["ring"](ls, re, rstar, *LD_TABLE)}[profile]
     got = call([l, 2.0, l])
-    if not (math.isnan(re) or math.isnan(rstar)):
-        assert got[1] == call([2.0])[0], (l, got)
+    alone = call([2.0])[0]
+    assert got[1] == alone or (math.isnan(got[1]) and math.isnan(alone)), (l, got)
     for g in (got[0], got[2]):
         if math.isnan(expected):
             assert math.isnan(g), (l, re, rstar, got)
@@ -444,12 +496,27 @@ def test_non_finite_separations(profile, l, re, rstar, expected):
             assert g == expected, (l, re, rstar, got)
 
 
+@pytest.mark.parametrize("bl,bf,point,unlensed", [
+    ([0.0, 1.0], [1.0, 1.0], math.inf, 1.0),
+    ([0.2, 0.5], [1.0, 3.0], math.inf, 1.0),   # dark outside the table
+    ([0.0, 1.0], [1.0, -0.1], math.nan, 1.0),  # negative at the rim: no signed limit
+    ([0.0, 1.0], [0.0, 0.0], math.nan, math.nan),  # no light
+    ([], [], math.nan, math.nan),
+])
+def test_degenerate_radii_with_a_table_follow_its_light(bl, bf, point, unlensed):
+    """A star of no size diverges towards +inf only for a profile nowhere negative with
+    positive flux; a lens of no mass leaves any star of nonzero flux at 1."""
+    for (re, rstar), expected in (((1.0, 0.0), point), ((0.0, 1.0), unlensed)):
+        got = TABLE["ring"]([0.0, 0.5, 3.0], re, rstar, bl, bf)
+        assert all(g == expected or (math.isnan(g) and math.isnan(expected)) for g in got), (re, rstar, got)
+
+
 def test_ring_family_never_raises_where_the_disk_family_does():
     """A star of zero radius has no finite magnification; the ring family says
     so with a value per separation, not an exception."""
     l, re, rstar, message = _failing_disk()
     for got in (BUILTIN["ring"](l, re, rstar), TABLE["ring"](l, re, rstar, *UNIFORM)):
-        assert len(got) == len(l)
+        assert got == [math.inf] * len(l)
 
 
 @pytest.mark.parametrize("family", FAMILIES)

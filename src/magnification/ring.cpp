@@ -1,6 +1,7 @@
 #include "magnification/ring.hpp"
 
 #include <cmath>
+#include <vector>
 
 #include "magnification/profile.hpp"
 #include "numeric/constants.hpp"
@@ -63,26 +64,131 @@ Numeric<std::vector<double>> discrete_ring_sum(const std::vector<double>& l, dou
     return out;
 }
 
+namespace {
+
+// The star's size in Einstein radii, rho = rstar / re, where it leaves the
+// integrals no meaning.  A NaN or negative radius describes no star (-0.0 is
+// zero).  rho = 0 (rstar = 0 or re = inf, or a quotient that underflows) is a
+// point source; at a fixed l in stellar radii it lies at u = l rho -> 0 from
+// the lens, where the point lens magnifies without bound: the mean of
+// (u^2 + 2) / (u sqrt(u^2 + 4)) over the star grows like 1 / rho for every l,
+// the lens at the centre (l = 0) included, so the limit is +inf.  rho = inf
+// (re = 0 or rstar = inf) is a lens of no mass: every point of the star keeps
+// its brightness, and the magnification is 1 for every l >= 0.
+enum class Radii { star, none, point, unlensed };
+
+Radii radii(double re, double rstar) {
+    if (!(re >= 0) || !(rstar >= 0)) return Radii::none;
+    const double rho = rstar / std::fabs(re);  // NaN for 0 / 0 and inf / inf; re = -0.0 as 0
+    if (std::isnan(rho)) return Radii::none;
+    if (rho == 0) return Radii::point;
+    return rho == INFINITY ? Radii::unlensed : Radii::star;
+}
+
+// The same value for every l >= 0 (inf included), NaN for a NaN or negative l.
+std::vector<double> for_each_separation(const std::vector<double>& l, double value) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l) out.push_back(li >= 0 ? value : NAN);
+    return out;
+}
+
+// The point source's limit for each separation: +inf for a finite l >= 0;
+// NaN for a NaN or negative l, and for l = inf, where u = l rho is 0 * inf.
+// `bright` says the profile is nowhere negative and has a positive flux, so
+// that the growth is towards +inf; for any other profile the sign of the
+// divergence depends on its shape (or its flux is zero), and the limit is NaN.
+std::vector<double> point_source_limit(const std::vector<double>& l, bool bright) {
+    std::vector<double> out;
+    out.reserve(l.size());
+    for (const double li : l)
+        out.push_back(bright && li >= 0 && li < INFINITY ? INFINITY : NAN);
+    return out;
+}
+
+// Whether a tabulated profile is nowhere negative on the star and has a
+// positive flux (NaN values fail both).  Between its radii the profile is
+// linear, so its least value on [0, 1] is at a radius of the table or at an
+// end of the star.
+bool bright_profile(const PiecewiseLinear& profile, const std::vector<double>& bl) {
+    if (!(profile(0.0) >= 0) || !(profile(1.0) >= 0)) return false;
+    for (const double x : bl)
+        if (x >= 0 && x <= 1 && !(profile(x) >= 0)) return false;
+    return flux_normalisation(profile) > 0;
+}
+
+// Below this rho the Einstein radius in stellar radii, q = 1 / rho, squared
+// overflows (from rho ~ 1e-154), and the rules near and on the star lose the
+// star.  There, with u = l rho below 3 rho, the magnification is C(l) / rho
+// up to a relative (l rho)^2, C(l) the mean of 1 / |lens - point| over the
+// star in stellar radii; so a lens at l < SERIES_START is computed at
+// rho = TINY_RHO and scaled by TINY_RHO / rho, exact to rounding.  The
+// far-field series serves any rho.
+constexpr double TINY_RHO = 1e-100;
+
+template <class Family>
+Numeric<std::vector<double>> with_tiny_stars(const std::vector<double>& l, double re, double rstar,
+                                             const Family& family) {
+    const double rho = rstar / re;
+    auto all = family(l, re, rstar);
+    if (!all || !(rho < TINY_RHO)) return all;
+    std::vector<double> near;
+    for (const double li : l)
+        if (li < SERIES_START) near.push_back(li);
+    if (near.empty()) return all;
+    const auto at_tiny = family(near, 1.0, TINY_RHO);
+    if (!at_tiny) return at_tiny;
+    const double scale = TINY_RHO / rho;
+    std::vector<double> out = *all;
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < l.size(); ++i)
+        if (l[i] < SERIES_START) out[i] = (*at_tiny)[j++] * scale;
+    return out;
+}
+
+}  // namespace
+
 Numeric<std::vector<double>> integrated_heyrovsky_magnification(const std::vector<double>& l,
                                                                 double re, double rstar,
                                                                 StopPoll stop) {
-    return _integrated_heyrovsky_magnification(l, re, rstar, LinearLawSource(),
-                                               RingMagnification(re, rstar), stop);
+    switch (radii(re, rstar)) {
+        case Radii::none: return std::vector<double>(l.size(), NAN);
+        case Radii::point: return point_source_limit(l, true);
+        case Radii::unlensed: return for_each_separation(l, 1.0);
+        case Radii::star: break;
+    }
+    auto family = [&](const std::vector<double>& ls, double q_re, double q_rstar) {
+        return _integrated_heyrovsky_magnification(ls, q_re, q_rstar, LinearLawSource(),
+                                                   RingMagnification(q_re, q_rstar), stop);
+    };
+    return with_tiny_stars(l, re, rstar, family);
 }
 
 Numeric<std::vector<double>> integrated_flux_map_heyrovsky_magnification(
     const std::vector<double>& l, double re, double rstar, const std::vector<double>& bl,
     const std::vector<double>& bf, StopPoll stop) {
+    const Radii kind = radii(re, rstar);
+    if (kind == Radii::none) return std::vector<double>(l.size(), NAN);
     const PiecewiseLinear profile = tabulated_profile(bl, bf, &stop);
     if (profile.stopped()) return stopped();
+    if (kind == Radii::point) return point_source_limit(l, bright_profile(profile, bl));
+    if (kind == Radii::unlensed) {
+        // A star of no light (zero flux, as for an empty table) has no mean.
+        const double flux = flux_normalisation(profile);
+        return for_each_separation(l, flux != 0 && std::isfinite(flux) ? 1.0 : NAN);
+    }
     const TableSource source(profile, bl, bf, stop);
     if (source.stopped()) return stopped();
-    if (!source.regular()) {
-        return integrated_heyrovsky_by_quadrature(l, re, rstar, profile, flux_normalisation(profile),
-                                                  stop);
-    }
-    return _integrated_heyrovsky_magnification(l, re, rstar, source, RingMagnification(re, rstar),
-                                               stop);
+    auto family = [&](const std::vector<double>& ls, double q_re,
+                      double q_rstar) -> Numeric<std::vector<double>> {
+        if (!source.regular()) {
+            return integrated_heyrovsky_by_quadrature(ls, q_re, q_rstar, profile,
+                                                      flux_normalisation(profile), stop);
+        }
+        return _integrated_heyrovsky_magnification(ls, q_re, q_rstar, source,
+                                                   RingMagnification(q_re, q_rstar), stop);
+    };
+    return with_tiny_stars(l, re, rstar, family);
 }
 
 }  // namespace tarnivox
