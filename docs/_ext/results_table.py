@@ -30,8 +30,8 @@ def format_cell(text: str, digits: int) -> str:
         value = float(text)
     except ValueError:
         return text
-    if text.strip().lstrip("-").isdigit():
-        return text.strip()  # an integer count stays as written
+    if len(text.strip()) <= 7:
+        return text.strip()  # a short value (a count, a rho of the grid) stays as written
     if math.isnan(value):
         return "-"
     if value == 0 or math.isinf(value):
