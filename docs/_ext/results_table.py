@@ -7,7 +7,8 @@
     ```
 
 The cells are the file's own: numbers are only rounded to ``:digits:``
-significant digits for display, so a page never retypes a measured figure
+significant digits for display (``:column-digits: chi2=6; tE d=4`` sets
+them per column), so a page never retypes a measured figure
 and changes when the benchmark is run again.  ``:columns:`` picks and orders
 columns by their header; ``:where:`` keeps the rows whose column equals
 (``=``) or contains (``~``) a text, several conditions separated by ``;``.
@@ -64,6 +65,7 @@ class ResultsTable(CSVTable):
         "columns": directives.unchanged,
         "where": directives.unchanged,
         "digits": directives.positive_int,
+        "column-digits": directives.unchanged,
     }
 
     def run(self):
@@ -81,16 +83,20 @@ class ResultsTable(CSVTable):
         if missing:
             raise self.error(f"{path.name} has no column {missing}; it has {header}")
         digits = self.options.get("digits", 3)
+        per_column = {}
+        for item in filter(None, (i.strip() for i in self.options.get("column-digits", "").split(";"))):
+            column, count = (x.strip() for x in item.rsplit("=", 1))
+            per_column[column] = int(count)
         where = self.options.get("where", "")
         out = io.StringIO()
         writer = csv.writer(out)
         writer.writerow(columns)
         for row in rows:
             if keep(row, where):
-                writer.writerow([format_cell(row[c], digits) for c in columns])
+                writer.writerow([format_cell(row[c], per_column.get(c, digits)) for c in columns])
         self.arguments = [self.options.pop("caption", f"From {self.arguments[0].split('../')[-1]}")]
         self.options.setdefault("header-rows", 1)
-        for option in ("columns", "where", "digits"):
+        for option in ("columns", "where", "digits", "column-digits"):
             self.options.pop(option, None)
         self.content = StringList(out.getvalue().splitlines(), source=str(path))
         return super().run()
