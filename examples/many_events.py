@@ -11,7 +11,7 @@ takes about a second, so the cluster's own cost per task is a small share.
 The fits are then repeated in a serial loop in this process; both must give
 the same bits, since every worker runs the same code on the same numbers.
 
-    python examples/many_events.py [--events 24] [--points 3000]
+    python examples/many_events.py [--events 20] [--points 5000]
     python examples/many_events.py --scheduler tcp://HOST:8786   # an existing cluster
 
 Without --scheduler a LocalCluster of 2 worker processes with one thread each
@@ -185,8 +185,8 @@ def warm_up() -> None:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description="Many event fits on a Dask cluster.")
-    parser.add_argument("--events", type=int, default=24, help="number of events (default 24)")
-    parser.add_argument("--points", type=int, default=3000, help="epochs per event (default 3000)")
+    parser.add_argument("--events", type=int, default=20, help="number of events (default 20)")
+    parser.add_argument("--points", type=int, default=5000, help="epochs per event (default 5000)")
     parser.add_argument("--seed", type=int, default=1, help="seed of the events and their noise")
     parser.add_argument("--scheduler", help="address of a running scheduler, e.g. tcp://host:8786")
     args = parser.parse_args()
