@@ -35,7 +35,6 @@ import json
 import math
 import os
 import pickle
-import subprocess
 import sys
 import time
 from pathlib import Path
@@ -117,34 +116,11 @@ def _worker() -> int:
         out.flush()
 
 
-class Worker:
-    """A worker process running one build of tarnivox."""
+def Worker(build: Path):
+    """A worker process running one build of tarnivox with this script."""
+    from harness import BuildWorker
 
-    def __init__(self, build: Path):
-        env = dict(os.environ)
-        env["PYTHONPATH"] = os.pathsep.join([str(build), *filter(None, [env.get("PYTHONPATH")])])
-        env["OMP_NUM_THREADS"] = "1"
-        self.build = build
-        self.process = subprocess.Popen([sys.executable, str(Path(__file__).resolve()), "--worker"],
-                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
-        self.file = Path(self.ask(op="info")["file"])
-        if self.file.parent.resolve() != build.resolve():
-            raise RuntimeError(f"the worker for {build} imported {self.file}")
-
-    def ask(self, **request):
-        pickle.dump(request, self.process.stdin, protocol=pickle.HIGHEST_PROTOCOL)
-        self.process.stdin.flush()
-        try:
-            return pickle.load(self.process.stdout)
-        except EOFError:
-            raise RuntimeError(f"the worker for {self.build} stopped (exit code {self.process.wait()})") from None
-
-    def close(self):
-        try:
-            self.ask(op="quit")
-        except (RuntimeError, BrokenPipeError, EOFError):
-            pass
-        self.process.wait()
+    return BuildWorker(build, Path(__file__))
 
 
 # ================================================================ references

@@ -16,11 +16,13 @@ import importlib.metadata
 import io
 import math
 import os
+import pickle
 import platform
 import subprocess
 import sys
 import time
 from dataclasses import dataclass, field
+from pathlib import Path
 from typing import Any, Callable, Sequence
 
 import numpy as np
@@ -288,3 +290,35 @@ def script_main(run: Callable[[bool], Sequence["Table"]], doc: str, argv=None) -
     for table in run(args.quick):
         print(table.text(), end="\n\n")
     return 0
+
+
+class BuildWorker:
+    """A worker process running one build of tarnivox: `script --worker` with the
+    build first on its path, answering pickled requests on its standard streams
+    (one interpreter cannot hold two builds of one extension module)."""
+
+    def __init__(self, build: Path, script: Path):
+        env = dict(os.environ)
+        env["PYTHONPATH"] = os.pathsep.join([str(build), *filter(None, [env.get("PYTHONPATH")])])
+        env["OMP_NUM_THREADS"] = "1"
+        self.build = build
+        self.process = subprocess.Popen([sys.executable, str(Path(script).resolve()), "--worker"],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        self.file = Path(self.ask(op="info")["file"])
+        if self.file.parent.resolve() != build.resolve():
+            raise RuntimeError(f"the worker for {build} imported {self.file}")
+
+    def ask(self, **request):
+        pickle.dump(request, self.process.stdin, protocol=pickle.HIGHEST_PROTOCOL)
+        self.process.stdin.flush()
+        try:
+            return pickle.load(self.process.stdout)
+        except EOFError:
+            raise RuntimeError(f"the worker for {self.build} stopped (exit code {self.process.wait()})") from None
+
+    def close(self):
+        try:
+            self.ask(op="quit")
+        except (RuntimeError, BrokenPipeError, EOFError):
+            pass
+        self.process.wait()

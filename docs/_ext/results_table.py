@@ -76,8 +76,8 @@ class ResultsTable(CSVTable):
         with path.open(newline="") as stream:
             rows = list(csv.DictReader(stream))
         header = list(rows[0]) if rows else []
-        spec = self.options.get("columns", "")
-        columns = [c.strip() for c in next(csv.reader([spec], skipinitialspace=True), []) if c.strip()]
+        wanted = self.options.get("columns", "")
+        columns = [c.strip() for c in next(csv.reader([wanted], skipinitialspace=True), []) if c.strip()]
         columns = columns or header
         missing = [c for c in columns if c not in header]
         if missing:
