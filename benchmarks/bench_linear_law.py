@@ -33,7 +33,6 @@ Writes linear_law.md and linear_law_{curves,zones,accuracy,laws,targets}.csv.
 from __future__ import annotations
 
 import argparse
-import datetime
 import json
 import math
 import sys
@@ -53,7 +52,7 @@ from bench_ring_zones import (  # noqa: E402
     light_curves,
 )
 from harness import (  # noqa: E402
-    Column, Table, TargetResult, machine_description, relative_difference, targets_table,
+    Column, Table, TargetResult, machine_description, relative_difference, run_line, targets_table, write_results,
 )
 from limb_darkening import (  # noqa: E402
     BALANCED_POINTS, CARLSON_WINDOW, SERIES_FROM, _uniform_star, linear, linear_limb_darkening, power_2, power_2_limb_darkening, quadratic, quadratic_limb_darkening,
@@ -400,21 +399,10 @@ def main(argv=None) -> int:
     summary = targets_table([*curve_targets, *accuracy_targets])
     header = machine_description()
     header.append(f"tarnivox: {tarnivox.__file__}")
-    header.append(f"run {datetime.datetime.now().strftime('%Y-%m-%d %H:%M:%S')}" + (" (--quick)" if args.quick else "")
-                  + f"; {time.perf_counter() - start:.0f} s")
-    print("\n".join(header), end="\n\n")
-    for table in [*tables, summary]:
-        print(table.text(), end="\n\n", flush=True)
-    suffix = "-quick" if args.quick else ""
-    args.results.mkdir(parents=True, exist_ok=True)
-    for table in tables:
-        (args.results / f"{table.name}{suffix}.csv").write_text(table.csv(), encoding="utf-8")
-    (args.results / f"linear_law_targets{suffix}.csv").write_text(summary.csv(), encoding="utf-8")
-    md = args.results / f"linear_law{suffix}.md"
-    md.write_text("\n".join(["# Limb darkening for any coefficient: linear_limb_darkening, the peers and the laws",
-                             "", *[f"- {h}" for h in header], "", summary.markdown(),
-                             *(t.markdown() for t in tables)]), encoding="utf-8")
-    print(f"Written to {args.results}/: {md.name} and one CSV per table.")
+    header.append(run_line(start, args.quick))
+    write_results(args.results, "linear_law",
+                  "Limb darkening for any coefficient: linear_limb_darkening, the peers and the laws", header, tables,
+                  summary, args.quick)
     return 0
 
 

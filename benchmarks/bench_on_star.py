@@ -29,11 +29,8 @@ CSV per table.
 from __future__ import annotations
 
 import argparse
-import datetime
-import gc
 import json
 import math
-import os
 import pickle
 import sys
 import time
@@ -65,6 +62,7 @@ UNIFORM = ([0.0, 1.0], [1.0, 1.0])
 def _worker() -> int:
     """Serve requests from the parent: one pickled dict in, one pickled reply out."""
     import tarnivox
+    from harness import gc_paused
 
     try:
         import _tarnivox_testing as testing
@@ -98,16 +96,11 @@ def _worker() -> int:
             law(l, 1.0, rho)  # warm
             timed[request["key"]] = [lambda l=l, rho=rho: law(l, 1.0, rho), math.inf]
         elif op == "round":
-            gc_was_enabled = gc.isenabled()
-            gc.disable()
-            try:
+            with gc_paused():
                 for entry in timed.values():
                     start = time.perf_counter()
                     entry[0]()
                     entry[1] = min(entry[1], time.perf_counter() - start)
-            finally:
-                if gc_was_enabled:
-                    gc.enable()
         elif op == "totals":
             reply = {key: entry[1] for key, entry in timed.items()}
         elif op == "quit":
@@ -270,7 +263,7 @@ def main(argv=None) -> int:
         parser.error("--before and --after are required")
 
     sys.path.insert(0, str(HERE))
-    from harness import machine_description, targets_table
+    from harness import machine_description, run_line, targets_table, write_results
 
     start = time.perf_counter()
     rounds, separations = (3, 100) if args.quick else (args.rounds, SEPARATIONS)
@@ -278,21 +271,9 @@ def main(argv=None) -> int:
     summary = targets_table([target for table in tables for target in table.targets])
     header = machine_description()
     header.append(f"builds: before {files['before']}, after {files['after']}")
-    header.append(f"run {datetime.datetime.now().strftime('%Y-%m-%d %H:%M:%S')}" + (" (--quick)" if args.quick else "")
-                  + f"; {time.perf_counter() - start:.0f} s")
-    print("\n".join(header), end="\n\n")
-    for table in [*tables, summary]:
-        print(table.text(), end="\n\n", flush=True)
-    suffix = "-quick" if args.quick else ""
-    args.results.mkdir(parents=True, exist_ok=True)
-    for table in tables:
-        (args.results / f"{table.name}{suffix}.csv").write_text(table.csv(), encoding="utf-8")
-    (args.results / f"on_star_targets{suffix}.csv").write_text(summary.csv(), encoding="utf-8")
-    md = args.results / f"on_star{suffix}.md"
-    md.write_text("\n".join(["# tarnivox: the built-in law with the lens on the star, before and after", "",
-                             *[f"- {h}" for h in header], "", summary.markdown(),
-                             *(t.markdown() for t in tables)]), encoding="utf-8")
-    print(f"Written to {args.results}/: {md.name} and one CSV per table.")
+    header.append(run_line(start, args.quick))
+    write_results(args.results, "on_star", "tarnivox: the built-in law with the lens on the star, before and after",
+                  header, tables, summary, args.quick)
     return 0
 
 

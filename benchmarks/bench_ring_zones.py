@@ -35,10 +35,7 @@ tarnivox found on the path).  Writes ring_zones.md and one CSV per table.
 from __future__ import annotations
 
 import argparse
-import datetime
-import gc
 import math
-import os
 import pickle
 import sys
 import time
@@ -131,6 +128,7 @@ def _maker(f, request, bl, bf):
 def _worker() -> int:
     """Serve requests from the parent: one pickled dict in, one pickled reply out."""
     import tarnivox
+    from harness import gc_paused
 
     functions = {
         "heyrovsky": tarnivox.integrated_heyrovsky_magnification,
@@ -168,14 +166,9 @@ def _worker() -> int:
             groups.setdefault(request["group"], {})[request["key"]] = _Chunked(make, count, request["chunk"], per_item)
             reply = np.array(values, dtype=np.float64)
         elif op == "round":
-            gc_was_enabled = gc.isenabled()
-            gc.disable()
-            try:
+            with gc_paused():
                 for measurement in groups[request["group"]].values():
                     measurement.run()
-            finally:
-                if gc_was_enabled:
-                    gc.enable()
         elif op == "call_cost":
             # One separation far from the star (l = 5, rho = 0.1) per call: a table never seen before
             # (the same star, with a radius beyond it that adds nothing), the same table again, and the law.
@@ -218,14 +211,9 @@ class _Local:
         self.groups.setdefault(group, {})[key] = _Chunked(make, count)
 
     def round(self, group):
-        gc_was_enabled = gc.isenabled()
-        gc.disable()
-        try:
+        with gc_paused():
             for m in self.groups.get(group, {}).values():
                 m.run()
-        finally:
-            if gc_was_enabled:
-                gc.enable()
 
     def totals(self):
         return {key: m.total() for g in self.groups.values() for key, m in g.items()}
@@ -333,7 +321,9 @@ def disk_grid():
 # ================================================================ run
 
 
-from harness import Column, Table, TargetResult, relative_difference, target_verdict, target_verdict_at_least  # noqa: E402
+from harness import (  # noqa: E402
+    Column, Table, TargetResult, gc_paused, relative_difference, target_verdict, target_verdict_at_least,
+)
 
 
 def _interleave(rounds: int, groups: list, parties: list) -> None:
@@ -681,27 +671,15 @@ def main(argv=None) -> int:
         return _worker()
 
     sys.path.insert(0, str(HERE))
-    from harness import machine_description, targets_table
+    from harness import machine_description, run_line, targets_table, write_results
 
     start = time.perf_counter()
     tables = run(args.quick, args.before, args.after, args.L)
     summary = targets_table([target for table in tables for target in table.targets])
     header = machine_description()
-    header.append(f"run {datetime.datetime.now().strftime('%Y-%m-%d %H:%M:%S')}" + (" (--quick)" if args.quick else "")
-                  + f"; {time.perf_counter() - start:.0f} s")
-    print("\n".join(header), end="\n\n")
-    for table in [*tables, summary]:
-        print(table.text(), end="\n\n", flush=True)
-
-    suffix = "-quick" if args.quick else ""
-    args.results.mkdir(parents=True, exist_ok=True)
-    for table in tables:
-        (args.results / f"{table.name}{suffix}.csv").write_text(table.csv(), encoding="utf-8")
-    (args.results / f"ring_zones_targets{suffix}.csv").write_text(summary.csv(), encoding="utf-8")
-    md = args.results / f"ring_zones{suffix}.md"
-    md.write_text("\n".join(["# tarnivox ring family: before and after", "", *[f"- {h}" for h in header], "",
-                             summary.markdown(), *(t.markdown() for t in tables)]), encoding="utf-8")
-    print(f"Written to {args.results}/: {md.name} and one CSV per table.")
+    header.append(run_line(start, args.quick))
+    write_results(args.results, "ring_zones", "tarnivox ring family: before and after", header, tables, summary,
+                  args.quick)
     return 0
 
 

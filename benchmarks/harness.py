@@ -10,7 +10,9 @@ minimum is the run least disturbed by it.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import csv
+import datetime
 import gc
 import importlib.metadata
 import io
@@ -31,6 +33,42 @@ import numpy as np
 # ---------------------------------------------------------------- timing
 
 
+
+@contextlib.contextmanager
+def gc_paused():
+    """The garbage collector off while timing, as in timeit, and as it was afterwards."""
+    was_enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if was_enabled:
+            gc.enable()
+
+
+def run_line(start: float, quick: bool) -> str:
+    """The header line with the run's date and duration (started at time.perf_counter() = start)."""
+    return (f"run {datetime.datetime.now().strftime('%Y-%m-%d %H:%M:%S')}" + (" (--quick)" if quick else "")
+            + f"; {time.perf_counter() - start:.0f} s")
+
+
+def write_results(results: Path, name: str, title: str, header: list, tables: list, summary, quick: bool) -> Path:
+    """Prints the header, every table and the targets; writes one CSV per table, NAME_targets.csv and
+    NAME.md (title, header, targets, tables) to `results`, each with a -quick suffix after a --quick run."""
+    print("\n".join(header), end="\n\n")
+    for table in [*tables, summary]:
+        print(table.text(), end="\n\n", flush=True)
+    suffix = "-quick" if quick else ""
+    results.mkdir(parents=True, exist_ok=True)
+    for table in tables:
+        (results / f"{table.name}{suffix}.csv").write_text(table.csv(), encoding="utf-8")
+    (results / f"{name}_targets{suffix}.csv").write_text(summary.csv(), encoding="utf-8")
+    md = results / f"{name}{suffix}.md"
+    md.write_text("\n".join([f"# {title}", "", *[f"- {h}" for h in header], "", summary.markdown(),
+                             *(t.markdown() for t in tables)]), encoding="utf-8")
+    print(f"Written to {results}/: {md.name} and one CSV per table.")
+    return md
+
 def min_interleaved(measurements: dict[str, Callable[[], Any]], rounds: int) -> dict[str, float]:
     """Seconds of the fastest of `rounds` runs of each zero-argument callable.
 
@@ -41,9 +79,7 @@ def min_interleaved(measurements: dict[str, Callable[[], Any]], rounds: int) -> 
     for f in measurements.values():
         f()
     best = {name: math.inf for name in measurements}
-    gc_was_enabled = gc.isenabled()
-    gc.disable()
-    try:
+    with gc_paused():
         for _ in range(rounds):
             for name, f in measurements.items():
                 t0 = time.perf_counter()
@@ -51,9 +87,6 @@ def min_interleaved(measurements: dict[str, Callable[[], Any]], rounds: int) -> 
                 elapsed = time.perf_counter() - t0
                 if elapsed < best[name]:
                     best[name] = elapsed
-    finally:
-        if gc_was_enabled:
-            gc.enable()
     return best
 
 
