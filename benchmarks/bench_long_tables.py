@@ -10,15 +10,16 @@ radii, every slope its own), with the lens on the star:
   formed) and with the same table again (its moments kept, or formed again).
 
 The same cost per separation for rough tables (pseudo-random values at 1e2 to
-1e5 evenly spaced radii).  And the worst relative error of each table of
+1e5 evenly spaced radii), whose layers are integrated segment by segment, by
+groups of segments where they are many.  And the worst relative error of each table of
 tests/data/fine_table_reference.json against its mpmath references.
 
 Each build is measured in its own process (both are modules named tarnivox):
 
     python3 benchmarks/bench_long_tables.py --build build [--before DIR] [--label-before TEXT]
 
-writes benchmarks/results/long_tables.csv, long_tables_accuracy.csv and
-long_tables.md.  Timing: the minimum over rounds (benchmarks/harness.py's rule).
+writes benchmarks/results/long_tables.csv, long_tables_rough.csv,
+long_tables_accuracy.csv and long_tables.md.  Timing: the minimum over rounds (benchmarks/harness.py's rule).
 """
 
 from __future__ import annotations
@@ -56,9 +57,9 @@ def table(n):
     return bl, bf
 
 
-# Rough tables (pseudo-random values at evenly spaced radii), whose kinks are
-# integrated segment by segment: lengths and separations per call.
-ROUGH = {100: 400, 1000: 200, 10000: 40, 100000: 10}
+# Rough tables (pseudo-random values at evenly spaced radii): lengths and
+# separations per call.
+ROUGH = {100: 400, 1000: 200, 10000: 200, 100000: 100}
 
 
 def rough_table(n):
@@ -96,7 +97,7 @@ def measure(rounds):
         bl, bf = rough_table(n)
         many, one = separations(k), separations(k)[:1]
         t = min_interleaved({"many": lambda: f(many, 1.0, RHO, bl, bf),
-                             "one": lambda: f(one, 1.0, RHO, bl, bf)}, max(1, rounds // 4))
+                             "one": lambda: f(one, 1.0, RHO, bl, bf)}, rounds)
         out["rough"].append({"radii": n, "per_separation_us": (t["many"] - t["one"]) / k * 1e6})
     data = json.loads((ROOT / "tests" / "data" / "fine_table_reference.json").read_text())
     tables = {name: (t["bl"], t["bf"]) for name, t in data["tables"].items()}
@@ -144,6 +145,14 @@ def main(argv=None):
             for c in r["cost"]:
                 w.writerow([label, c["radii"], f"{c['per_separation_us']:.2f}",
                             f"{c['call_new_table_us']:.1f}", f"{c['call_same_table_us']:.1f}"])
+    with open(RESULTS / "long_tables_rough.csv", "w", newline="") as fh:
+        w = csv.writer(fh)
+        w.writerow(["build", "radii", "per_separation_us", "ratio_to_1e3_radii"])
+        for label, r in runs:
+            base = next(c["per_separation_us"] for c in r["rough"] if c["radii"] == 1000)
+            for c in r["rough"]:
+                w.writerow([label, c["radii"], f"{c['per_separation_us']:.2f}",
+                            f"{c['per_separation_us'] / base:.2f}"])
     with open(RESULTS / "long_tables_accuracy.csv", "w", newline="") as fh:
         w = csv.writer(fh)
         w.writerow(["build", "table", "worst_relative_error", "l", "rho"])
@@ -169,10 +178,15 @@ def main(argv=None):
             lines.append(f"| {label} | {c['radii']} | {c['per_separation_us']:.1f} | "
                          f"{c['per_separation_us'] / base:.2f} | {c['call_new_table_us']:.0f} | "
                          f"{c['call_same_table_us']:.0f} |")
-    lines += ["", "Rough tables (pseudo-random values at evenly spaced radii), per separation on the star (us):",
-              "", "| radii | " + " | ".join(label for label, r in runs) + " |", "|---:|" + "---:|" * len(runs)]
+    lines += ["", "Rough tables (pseudo-random values at evenly spaced radii), per separation on the star "
+              "(us), and its ratio to 1e3 radii:", "",
+              "| radii | " + " | ".join(f"{label} | ratio" for label, r in runs) + " |",
+              "|---:|" + "---:|---:|" * len(runs)]
+    bases = [next(c["per_separation_us"] for c in r["rough"] if c["radii"] == 1000) for label, r in runs]
     for i, c in enumerate(runs[0][1]["rough"]):
-        lines.append(f"| {c['radii']} | " + " | ".join(f"{r['rough'][i]['per_separation_us']:.1f}" for label, r in runs) + " |")
+        lines.append(f"| {c['radii']} | " + " | ".join(
+            f"{r['rough'][i]['per_separation_us']:.1f} | {r['rough'][i]['per_separation_us'] / base:.2f}"
+            for (label, r), base in zip(runs, bases)) + " |")
     lines += ["", "Worst relative error against the mpmath references of "
               "tests/data/fine_table_reference.json:", "",
               "| table | " + " | ".join(label for label, r in runs) + " |",

@@ -15,6 +15,7 @@ the exact integral of the interpolated table.
 import json
 import math
 import pathlib
+import random
 
 import mpmath
 import pytest
@@ -91,7 +92,7 @@ FINE_TABLES = {name: (t["bl"], t["bf"]) for name, t in FINE_DATA["tables"].items
 FINE_ROWS = [(name, l, rho, float(v)) for name, l, rho, v in FINE_DATA["rows"]]
 FINE_TOLERANCE = {
     "zigzag17": 2e-15, "zigzag18": 2e-15, "zigzag19": 4e-15, "random19": 2.5e-14,
-    "random101": 1.2e-14, "random1001": 1.3e-13, "shell1e-2": 1e-14, "shell1e-3": 8e-14,
+    "random101": 1.2e-14, "random1001": 4e-14, "shell1e-2": 1e-14, "shell1e-3": 8e-14,
     "shell1e-4": 2e-14, "band": 4e-15, "peak": 1.2e-13, "overflow": 1e-15, "law2049": 6e-15,
 }
 # One ulp either side of a switch of the ring family's method in l, and at
@@ -202,17 +203,30 @@ def test_ring_family_against_fine_table_references(table):
     assert worst[0] <= FINE_TOLERANCE[table], (table, worst)
 
 
-def test_long_table_sums_its_kinks_by_groups_as_one_by_one():
-    """A long table's kinks inside a layer are summed by groups of 64, 128, ...
-    knots, aligned on the table's start: three radii before the star, which add
-    nothing, move every group, and the result stays the same to rounding."""
-    bl, bf = FINE_TABLES["law2049"]
+def rough_even_table(n):
+    g = random.Random(n)
+    return [i / (n - 1) for i in range(n)], [0.1 + 0.9 * g.random() for _ in range(n)]
+
+
+@pytest.mark.parametrize("table,tolerance", [
+    (FINE_TABLES["law2049"], 4 * EPS),
+    # rough tables: their segments by groups of 16, 32, ... (the regions
+    # between the groups move too); radii at random put narrow steep
+    # segments among wide ones
+    (FINE_TABLES["random1001"], 1e-13),
+    (rough_even_table(4097), 1e-13),
+], ids=["law2049", "random1001", "rough4097"])
+def test_long_table_sums_its_kinks_by_groups_as_one_by_one(table, tolerance):
+    """A long table's kinks inside a layer are summed by groups of knots or
+    segments, aligned on the table's start: three radii before the star, which
+    add nothing, move every group, and the result stays the same to rounding."""
+    bl, bf = table
     ls = [0.0, 0.013, 0.3, 0.5, 0.77, 0.999, 1 - 1e-7, 1.01, 1.04]
     for rho in (1e-3, 1.0, 10.0):
         a = TABLE["ring"](ls, 1.0, rho, bl, bf)
         b = TABLE["ring"](ls, 1.0, rho, [-3.0, -2.0, -1.0] + bl, [0.0, 0.0, 0.0] + bf)
         for l, x, y in zip(ls, a, b):
-            assert rel(x, y) <= 4 * EPS, (l, rho, x, y)
+            assert rel(x, y) <= tolerance, (l, rho, x, y)
 
 
 @pytest.mark.parametrize("rho", LINEAR_LAW_RHOS)

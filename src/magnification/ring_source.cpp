@@ -229,6 +229,9 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
         std::vector<double> change(knots, 0.0);
         for (std::size_t j = 1; j + 1 < knots; ++j) change[j] = t.slope[j] - t.slope[j - 1];
         t.ramps.build(t.knot.data(), change.data(), knots);
+        // (A table whose lines are not all finite is read by the quadrature
+        // of its values instead: see TableSource.)
+        if (t.finite_lines) t.segments.build(t.knot.data(), t.slope.data(), t.intercept.data(), knots);
     }
     return made;
 }
@@ -240,8 +243,9 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
 // values (a comparison of the whole table, 1 ms for 1e6 radii, far less than
 // forming it), so a table changed in place is another table, and gives the
 // same moments as it would unkept.  The entries hold at most MAX_POINTS radii
-// in all, about 70 bytes each with the copy of the table (70 MB at most): the
-// oldest are dropped to make room, and a longer table is formed at every call.
+// in all, about 95 bytes each with the copy of the table and the groups of
+// knots and segments (100 MB at most): the oldest are dropped to make room,
+// and a longer table is formed at every call.
 // Every call holds the interpreter lock, which orders all use of the
 // entries; a call keeps the entry it was given (shared_ptr) however a call
 // re-entering from a signal handler changes them.

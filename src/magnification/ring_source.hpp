@@ -20,9 +20,9 @@
 //   first layer is exact for p + q log|r - l|; a finer table in r, where it
 //   is linear between its radii, by the same rule made exact for its kinks
 //   (integrate_graded_kinked), whose sums over a layer's kinks go by groups
-//   of knots (RampTree): once its moments are formed, a smooth table's cost
-//   per separation grows like the logarithm of its length (a rough one's,
-//   summed segment by segment for accuracy, like its length).
+//   of knots (RampTree) and its integrals over a rough layer's segments by
+//   groups of segments (LineTree): once its moments are formed, a table's
+//   cost per separation grows like the logarithm of its length.
 #pragma once
 
 #include <cmath>
@@ -98,6 +98,8 @@ struct TableMoments {
     // and its knots grouped with their changes of slope (ramps).
     std::vector<double> departure, area, bend;
     RampTree ramps;
+    // And its segments grouped with their integrals against polynomials.
+    LineTree segments;
     bool fine = false;  // more than MAX_TABLE_CUTS knots inside the star
     // Every segment's slope and intercept finite (see chebyshev_moments).
     bool finite_lines = true;
@@ -153,7 +155,7 @@ public:
     PiecewiseLine lines() const {
         const TableMoments& m = *moments_;
         return {m.knot.data(), m.slope.data(), m.intercept.data(), m.knot.size(), m.departure.data(),
-                m.area.data(), m.bend.data(), &m.ramps};
+                m.area.data(), m.bend.data(), &m.ramps, &m.segments};
     }
 
 private:

@@ -81,11 +81,16 @@ constexpr double SMALLEST_FIRST = 1e-12;
 
 // The rule of a layer that holds kinks of a weight (integrate_graded_kinked).
 constexpr int KINK_POINTS = 24;
+// The rule of one segment of a piecewise-linear weight times a polynomial of
+// degree below KINK_POINTS (LineTree): exact to degree 2 SEGMENT_POINTS - 1.
+constexpr int SEGMENT_POINTS = 13;
+static_assert(2 * SEGMENT_POINTS > KINK_POINTS, "a line times a polynomial of degree KINK_POINTS - 1");
 
 // On [0, 1], in increasing x.
 extern const GaussNode LOG_GAUSS[LOG_POINTS];
 extern const GaussNode LEGENDRE[LEGENDRE_POINTS];
 extern const GaussNode SMOOTH_LEGENDRE[SMOOTH_LEGENDRE_POINTS];
+extern const GaussNode SEGMENT_LEGENDRE[SEGMENT_POINTS];
 extern const GaussNode KINK_LEGENDRE[KINK_POINTS];
 // LEGENDRE_RAMP[k][i]: the coefficient of the Chebyshev polynomial T_k(y) in
 //   R(y) = integral_y^1 (s - y) p(s) ds,  y in [-1, 1],
@@ -179,10 +184,11 @@ double line_moment(const double* p, double A, double B) {
 // on a layer (below), 1e-7 as seen on the 101-radius tabulated law, which
 // leaves 1e-13 to 3e-13 of the layer.
 constexpr double SMOOTH_KINKS = 1e-6;
-// The most knots of a rough layer integrated as one region, and how far
-// its ramps may exceed its weight before it is cut into such regions.
+// How far a rough region's ramps may exceed its weight (its rounding errors
+// are about this many ulps of it), and the most knots of a region when the
+// weight has no running sums to tell.
+constexpr double ROUGH_CONDITION = 256.0;
 constexpr std::size_t ROUGH_REGION = 16;
-constexpr double ROUGH_CONDITION = 64.0;
 
 // Sum_j c_j R(y_j) for the ramp integral R = sum_m c[m] T_m of TERMS terms
 // and the points x_j (j < count) of a layer [lo, hi], y_j = (2 x_j - lo - hi)
@@ -223,6 +229,39 @@ double ramp_sum(const double* c, X&& x, Change&& change, std::size_t count, doub
         sums[v] += change(j) * ((c[0] + y * u1) - u2);
     }
     return (sums[0] + sums[1]) + (sums[2] + sums[3]);
+}
+
+// Sum_i W_i P(y_i) over the COUNT points x_i of a group, P = sum_m c[m] T_m
+// of TERMS terms on the layer [lo, hi], y_i = (2 x_i - lo - hi) / (hi - lo):
+// Clenshaw's recurrence, u_m = (c_m - u_(m+2)) + 2 y u_(m+1), so that only a
+// product and a sum wait on the step before, at eight points at a time: one
+// point's recurrence is a chain of dependent steps, eight are independent
+// chains that the processor overlaps.
+template <int TERMS, int COUNT>
+double proxy_sum(const double* c, const double* x, const double* W, double lo, double hi) {
+    constexpr int LANES = 8;
+    static_assert(COUNT % LANES == 0, "whole rounds of points");
+    const double width = hi - lo;
+    double sums[LANES] = {};
+    for (int j = 0; j < COUNT; j += LANES) {
+        double y[LANES], y2[LANES], u1[LANES], u2[LANES];
+        for (int v = 0; v < LANES; ++v) {
+            y[v] = ((x[j + v] - lo) - (hi - x[j + v])) / width;
+            y2[v] = y[v] + y[v];
+            u1[v] = 0.0;
+            u2[v] = 0.0;
+        }
+        for (int m = TERMS - 1; m >= 1; --m)
+            for (int v = 0; v < LANES; ++v) {
+                const double u = (c[m] - u2[v]) + y2[v] * u1[v];
+                u2[v] = u1[v];
+                u1[v] = u;
+            }
+        for (int v = 0; v < LANES; ++v) sums[v] += W[j + v] * ((c[0] - u2[v]) + y[v] * u1[v]);
+    }
+    double total = 0.0;
+    for (int v = 0; v < LANES; ++v) total += sums[v];
+    return total;
 }
 
 }  // namespace graded_rule
@@ -297,40 +336,40 @@ double integrate_graded(F&& f, double e, double o, const SingularPoint* seen, in
     return sum;
 }
 
-// Weighted sums sum_j c_j p(x_j) over a run of consecutive points of a fixed
-// set x_0 < x_1 < ... < x_(n-1), for any polynomial p of degree below PROXY,
-// in time logarithmic in the run's length.  The points are grouped in blocks
-// of BLOCK, the blocks in pairs, the pairs in pairs, and so on; each group
-// [x_first, x_last] stands for its points by PROXY proxies at the Chebyshev
-// points z_i of the first kind mapped onto it, with weights
-//   W_i = sum_j c_j l_i(z_j),  l_i the Lagrange basis of the z_i,
-// so that sum_i W_i p(z_i) = sum_j c_j p(x_j) for every such p.  A group's
-// proxies are formed from its two halves' proxies, as if these were its
-// points.  The Lebesgue constant of Chebyshev points is below 2.8 for 16 of
-// them, so a proxy weight is at most that times sum |c_j|, and a group's sum
-// is as accurate as the direct one.  A run is covered by whole groups save
-// for less than BLOCK points at either end, with at most two groups of each
-// size: 2 log2(n / BLOCK) groups in all.
-class RampTree {
+// Weighted sums over a run of consecutive items (points or segments) of a
+// fixed increasing set, for any polynomial p of degree below PROXY, in time
+// logarithmic in the run's length.  The items are grouped in blocks of
+// BLOCK, the blocks in pairs, the pairs in pairs, and so on; each group,
+// spanning [lo, hi], stands for its items by PROXY proxies at the Chebyshev
+// points z_i of the first kind mapped onto it (the product rule's nodes),
+// with weights W_i such that sum_i W_i p(z_i) is the group's sum for every
+// such p: for weights c_j at points x_j,
+//   W_i = sum_j c_j l_i(x_j),  l_i the Lagrange basis of the z_i,
+// and for a weight w over segments, W_i = integral w l_i.  A group's proxies
+// are formed from its two halves' proxies, as if these were its points.  The
+// Lebesgue constant of Chebyshev points is below 3 for up to 24 of them, so a
+// proxy weight is at most that times the group's sum of |c_j| (or integral of
+// |w|), and a group's sum is as accurate as the direct one.  A run is covered
+// by whole groups save for less than BLOCK items at either end, with at most
+// two groups of each size: 2 log2(n / BLOCK) groups in all.
+template <int P, std::size_t B>
+class ProxyTree {
 public:
-    static constexpr int PROXY = 16;
-    static constexpr std::size_t BLOCK = 64;
+    static constexpr int PROXY = P;
+    static constexpr std::size_t BLOCK = B;
     // The PROXY Chebyshev points of the first kind, decreasing.
     static const double* proxy_z();
-    // c_j, j < n, the weights of the points x_j (increasing).  Fewer than
-    // 2 BLOCK points are never grouped.
-    void build(const double* x, const double* c, std::size_t n);
-    // Calls points(j0, j1) for the runs [j0, j1) of single points and
-    // group(lo, hi, w) for the groups (the group's first and last point and
-    // its PROXY weights) that together make up [first, end).
-    template <class Points, class Group>
-    void visit(std::size_t first, std::size_t end, Points&& points, Group&& group) const {
+    // Calls items(j0, j1) for the runs [j0, j1) of single items and
+    // group(j0, j1, lo, hi, w) for the groups (their items, their span and
+    // their PROXY weights) that together make up [first, end), in order.
+    template <class Items, class Group>
+    void visit(std::size_t first, std::size_t end, Items&& items, Group&& group) const {
         if (levels_.empty() || end - first < 2 * BLOCK) {
-            points(first, end);
+            items(first, end);
             return;
         }
         const std::size_t aligned = (first + BLOCK - 1) / BLOCK * BLOCK;
-        points(first, aligned);
+        items(first, aligned);
         std::size_t j = aligned;
         while (j + BLOCK <= end) {
             std::size_t level = 0;
@@ -338,18 +377,56 @@ public:
                    j + (BLOCK << (level + 1)) <= end)
                 ++level;
             const std::size_t index = j / (BLOCK << level);
-            const Level& L = levels_[level];
-            group(L.lo[index], L.hi[index], &L.w[index * PROXY]);
+            const double* G = levels_[level].group(index);
+            group(j, j + (BLOCK << level), G[0], G[1], G + 2);
             j += BLOCK << level;
         }
-        points(j, end);
+        items(j, end);
     }
 
-private:
+protected:
+    // Per group, side by side (one group's sum reads one stretch of
+    // memory): its span lo, hi and its PROXY weights.
     struct Level {
-        std::vector<double> lo, hi, w;  // per group: its first and last point, its PROXY weights
+        static constexpr std::size_t STRIDE = 2 + P;
+        std::vector<double> data;
+        std::size_t size() const { return data.size() / STRIDE; }
+        void resize(std::size_t groups) { data.assign(groups * STRIDE, 0.0); }
+        double* group(std::size_t g) { return &data[g * STRIDE]; }
+        const double* group(std::size_t g) const { return &data[g * STRIDE]; }
     };
+    // Forms the levels above the first (levels_[0], the blocks): each
+    // group's proxy weights from its halves', by the barycentric formula at
+    // their proxies, or from the Chebyshev moments of their proxy weights
+    // (then the product rule's weights), which asks for no divisions.
+    enum class Merge { barycentric, moments };
+    void merge_levels(Merge how);
     std::vector<Level> levels_;
+};
+
+// Both trees are formed in graded_rule.cpp.
+extern template class ProxyTree<16, 64>;
+extern template class ProxyTree<24, 16>;
+
+// The knots of a table with their changes of slope as weights: the ramps
+// sum_j c_j R(x_j) of a layer of integrate_graded_kinked's smooth rule.
+class RampTree : public ProxyTree<16, 64> {
+public:
+    // c_j, j < n, the weights of the points x_j (increasing).  Fewer than
+    // 2 BLOCK points are never grouped.
+    void build(const double* x, const double* c, std::size_t n);
+};
+
+// The segments of a piecewise-linear weight w (PiecewiseLine's knots x,
+// slopes and intercepts, n knots): integral w p over a run of segments, for
+// a polynomial p of degree below 24, the degree of the interpolant of
+// integrate_graded_kinked's rough rule.  A block's proxy weights are formed
+// from its Chebyshev moments as a rough region's integral is (see there): the
+// line of its first segment plus the ramps of its knots, sixteen of them.
+class LineTree : public ProxyTree<24, 16> {
+public:
+    // Fewer than 2 BLOCK segments are never grouped.
+    void build(const double* x, const double* slope, const double* intercept, std::size_t n);
 };
 
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
@@ -373,6 +450,10 @@ struct PiecewiseLine {
     // c_j = slope[j] - slope[j - 1] as weights (0 at both ends): the sum of the
     // ramps of a layer's knots then takes time logarithmic in their number.
     const RampTree* ramps = nullptr;
+    // Optionally, the segments grouped (LineTree): the integral of the weight
+    // times a polynomial over a layer then takes time logarithmic in its
+    // knots.
+    const LineTree* segments = nullptr;
     // The segment that holds just above r, for r in [x[0], x[n - 1]).
     std::size_t segment_above(double r, std::size_t from, std::size_t to) const {
         const std::size_t k = static_cast<std::size_t>(std::upper_bound(x + from, x + to, r) - x);
@@ -406,11 +487,12 @@ struct PiecewiseLine {
 //   knots (RampTree) when w has them.  Its changes of slope are small, and so
 //   are the ramps.
 // - A rough table (random values, a zigzag) departs by as much as it weighs:
-//   its layers take KINK_POINTS, and are cut into regions of ROUGH_REGION
+//   its layers take KINK_POINTS, and are cut into regions of a few
 //   segments, each with its own expansion of P (see below), since its ramps,
 //   as large as the changes of slope times the layer's width squared, would
-//   cancel to n^1.5 eps of the result for n knots.  Its cost grows with its
-//   knots.
+//   cancel to n^1.5 eps of the result for n knots.  When w has them, the
+//   groups of segments of LineTree, whose proxy weights were formed region
+//   by region alike, stand for all but a few of a layer's regions.
 // The knots nearest e set the depth of the layers: log_R(length / distance)
 // of them.
 template <class F>
@@ -477,7 +559,8 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
             }
             static_assert(TERMS <= RampTree::PROXY, "the groups' proxies hold R");
             const double* z = RampTree::proxy_z();
-            w.ramps->visit(first, end, points, [&](double glo, double ghi, const double* gw) {
+            w.ramps->visit(first, end, points, [&](std::size_t, std::size_t, double glo, double ghi,
+                                                   const double* gw) {
                 const double mid = 0.5 * (glo + ghi), half = 0.5 * (ghi - glo);
                 auto at = [&](std::size_t i) { return mid + half * z[i]; };
                 auto weight = [&](std::size_t i) { return gw[i]; };
@@ -510,13 +593,11 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
             // A rough weight: the ramps' form above would add and cancel terms
             // as large as the kinks' changes of slope times the layer's width
             // squared, up to n^1.5 times the result for n random values.  So
-            // the layer is cut into regions of at most ROUGH_REGION knots, on
-            // each of which the interpolant P is expanded afresh
-            // (compose_affine) and the weight is the line of the segment
-            // before its first knot plus the ramps of its own knots,
-            // integrated in closed form: each term is then at most about
-            // ROUGH_REGION times the region's share, and the error 64 eps of
-            // it.
+            // the layer is cut into regions (direct, below), on each of which
+            // the interpolant P is expanded afresh (compose_affine) and the
+            // weight is the line of the segment that holds its start plus the
+            // ramps of its own knots, integrated in closed form: each term is
+            // then at most ROUGH_CONDITION times the region's share.
             double samples[KINK_POINTS];
             for (int i = 0; i < KINK_POINTS; ++i) samples[i] = g(lo + width * KINK_LEGENDRE[i].x);
             evaluations += KINK_POINTS;
@@ -541,23 +622,79 @@ double integrate_graded_kinked(F&& f, double e, double o, double d, const Piecew
                 const double A = w.slope[seg] * m + w.intercept[seg], B = w.slope[seg] * h;
                 layer += h * chebyshev::line_moment<KINK_POINTS>(local, A, B) + (h * h) * ramp_terms(R, u, v);
             };
-            // The layer's knots first .. end - 1, ROUGH_REGION at a time, the
-            // first region from lo, on the segment that holds lo; or all in
-            // one region when their ramps, at most sum |c_j| width^2 / 2, stay
-            // below ROUGH_CONDITION times the layer's weight (a fine table of
-            // a law near its rim, where sqrt(1 - r^2) bends it).
-            std::size_t per_region = ROUGH_REGION;
-            if (w.bend && (w.bend[end] - w.bend[first]) * (0.5 * width * width) <=
-                              ROUGH_CONDITION * (w.area[end] - w.area[first - 1]))
-                per_region = end - first;
-            for (std::size_t r0 = first; r0 < end; r0 += per_region) {
-                const std::size_t r1 = std::min(r0 + per_region, end);
-                auto ramp_terms = [&](const double* R, double u, double v) {
-                    auto knot = [&](std::size_t i) { return w.x[r0 + i]; };
-                    auto change = [&](std::size_t i) { return w.slope[r0 + i] - w.slope[r0 + i - 1]; };
-                    return ramp_sum<TERMS>(R, knot, change, r1 - r0, u, v);
+            // [u, v], the knots k0 .. k1 - 1 strictly inside it, on the line of
+            // segment k0 - 1 (the one that holds u) and the ramps of those
+            // knots: one region while its terms, at most (sum_j |c_j| + |s|)
+            // (v - u)^2 / 2 for the line's slope s, stay below ROUGH_CONDITION
+            // times the weight there (a fine table of a law near its rim,
+            // where sqrt(1 - r^2) bends it, is often one region).  Otherwise
+            // it is cut at evenly spread knots into as many parts as the
+            // square root of the excess (the terms grow like the square of
+            // the knots), and each part is judged again, down to single
+            // segments: a narrow steep segment among wide ones (radii at
+            // random) ends with a region of its own, and never stands in a
+            // wide one as a large slope and ramps that cancel it.  Without
+            // the running sums, regions of ROUGH_REGION knots.
+            auto direct = [&](auto&& self, double u, double v, std::size_t k0, std::size_t k1) -> void {
+                if (!(u < v)) return;
+                std::size_t pieces = 1;
+                if (k1 > k0) {
+                    if (w.bend) {
+                        const double span = v - u;
+                        const double terms = (w.bend[k1] - w.bend[k0] + std::fabs(w.slope[k0 - 1])) *
+                                             (0.5 * span * span);
+                        const double limit = ROUGH_CONDITION * (w.area[k1] - w.area[k0 - 1]);
+                        if (terms > limit)
+                            pieces = terms < 1e6 * limit ? static_cast<std::size_t>(std::ceil(std::sqrt(terms / limit)))
+                                                         : k1 - k0 + 1;
+                    } else {
+                        pieces = (k1 - k0 + ROUGH_REGION - 1) / ROUGH_REGION;
+                    }
+                }
+                if (pieces > 1) {
+                    // Cut at `pieces - 1` knots spread evenly, each part seen again.
+                    pieces = std::min(pieces, k1 - k0 + 1);
+                    double from = u;
+                    std::size_t kf = k0;
+                    for (std::size_t i = 1; i < pieces; ++i) {
+                        const std::size_t kc = k0 + i * (k1 - k0) / pieces;
+                        self(self, from, w.x[kc], kf, kc);
+                        from = w.x[kc];
+                        kf = kc + 1;
+                    }
+                    self(self, from, v, kf, k1);
+                    return;
+                }
+                auto ramp_terms = [&](const double* R, double ru, double rv) {
+                    auto knot = [&](std::size_t i) { return w.x[k0 + i]; };
+                    auto change = [&](std::size_t i) { return w.slope[k0 + i] - w.slope[k0 + i - 1]; };
+                    return ramp_sum<TERMS>(R, knot, change, k1 - k0, ru, rv);
                 };
-                region(r0 == first ? lo : w.x[r0], r1 < end ? w.x[r1] : hi, r0 - 1, ramp_terms);
+                region(u, v, k0 - 1, ramp_terms);
+            };
+            if (!w.segments) {
+                direct(direct, lo, hi, first, end);
+            } else {
+                // The segments that lie whole inside the layer, first .. end - 2,
+                // by groups (LineTree) where they are many: integral w P over a
+                // group is sum_i W_i P(z_i) (proxy_sum).  What lies between
+                // the groups, at most 2 LineTree::BLOCK segments, goes directly.
+                static_assert(KINK_POINTS <= LineTree::PROXY, "the groups' proxies hold P");
+                const double* z = LineTree::proxy_z();
+                double at[LineTree::PROXY];
+                double u = lo;
+                std::size_t k0 = first;
+                w.segments->visit(
+                    first, end - 1, [](std::size_t, std::size_t) {},
+                    [&](std::size_t g0, std::size_t g1, double glo, double ghi, const double* gw) {
+                        direct(direct, u, glo, k0, g0);
+                        const double mid = 0.5 * (glo + ghi), half = 0.5 * (ghi - glo);
+                        for (int i = 0; i < LineTree::PROXY; ++i) at[i] = mid + half * z[i];
+                        layer += proxy_sum<KINK_POINTS, LineTree::PROXY>(p, at, gw, lo, hi);
+                        u = ghi;
+                        k0 = g1 + 1;
+                    });
+                direct(direct, u, hi, k0, end);
             }
         }
         sum += layer;
