@@ -420,9 +420,12 @@ public:
 // The segments of a piecewise-linear weight w (PiecewiseLine's knots x,
 // slopes and intercepts, n knots): integral w p over a run of segments, for
 // a polynomial p of degree below 24, the degree of the interpolant of
-// integrate_graded_kinked's rough rule.  A block's proxy weights are formed
-// from its Chebyshev moments as a rough region's integral is (see there): the
-// line of its first segment plus the ramps of its knots, sixteen of them.
+// integrate_graded_kinked's rough rule.  A block's proxy weights come from
+// its Chebyshev moments, formed as a rough region's integral is (see there:
+// the line of its first segment plus the ramps of its fifteen inner knots)
+// where that form is as well conditioned, and segment by segment by
+// Gauss-Legendre (SEGMENT_POINTS, exact) where a narrow steep segment would
+// make its terms cancel.  Its levels are merged through their moments.
 class LineTree : public ProxyTree<24, 16> {
 public:
     // Fewer than 2 BLOCK segments are never grouped.
