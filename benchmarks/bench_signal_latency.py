@@ -6,6 +6,9 @@ through its iterator), the integrated functions over 1e6 separations, the
 discrete sum over a table of 1e6 rings, and the preparation of a table of 1e7
 points.  A SIGALRM handler that raises is set to fire 50 ms into the call;
 the latency is the time from the alarm to the exception reaching Python.
+And the ring family's first call with a table of 1e6 radii at random (its
+moments, its groups of knots and segments formed), the alarm at each tenth
+of the call's length in turn, up to eight tenths.
 Calls poll about once a millisecond of work, so the latency is a millisecond
 or two plus whatever the scheduler adds; the median and the largest of
 `--repeat` runs are reported.
@@ -17,6 +20,7 @@ from __future__ import annotations
 
 import argparse
 import array
+import math
 import signal
 import statistics
 import time
@@ -62,9 +66,22 @@ def calls():
     }
 
 
-def latency(f, args) -> float:
-    signal.setitimer(signal.ITIMER_REAL, DELAY)
-    fired = time.monotonic() + DELAY
+def new_ring_table():
+    """A table of 1e6 radii at random and a function of the delay that calls with
+    a table never seen (its last value changed), so that each call forms it."""
+    rng = np.random.default_rng(1)
+    radii = np.concatenate(([0.0], np.sort(rng.random(999_998)), [1.0])).tolist()
+    values = (0.1 + 0.9 * rng.random(1_000_000)).tolist()
+
+    def call(delay):
+        return tarnivox.integrated_flux_map_heyrovsky_magnification(
+            [0.5], 1.0, 0.01, radii, values[:-1] + [delay])
+    return call
+
+
+def latency(f, args, delay=DELAY) -> float:
+    signal.setitimer(signal.ITIMER_REAL, delay)
+    fired = time.monotonic() + delay
     try:
         f(*args)
     except Alarm:
@@ -84,6 +101,16 @@ def main() -> None:
         for name, (f, args) in calls().items():
             late = [latency(f, args) for _ in range(repeat)]
             print(f"{name:48} {1e3 * statistics.median(late):10.2f} {1e3 * max(late):10.2f}")
+        call = new_ring_table()
+        length = math.inf
+        for i in range(2):
+            start = time.monotonic()
+            call(-1.0 - i)
+            length = min(length, time.monotonic() - start)
+        late = [latency(call, (delay,), delay) for delay in (length * i / 10 for i in range(1, 9))
+                for _ in range(max(1, repeat // 5))]
+        name = "ring family, a new table of 1e6 radii"
+        print(f"{name:48} {1e3 * statistics.median(late):10.2f} {1e3 * max(late):10.2f}")
     finally:
         signal.signal(signal.SIGALRM, previous)
 

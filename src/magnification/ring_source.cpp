@@ -228,10 +228,11 @@ std::shared_ptr<const TableMoments> form_table_moments(const std::vector<double>
         }
         std::vector<double> change(knots, 0.0);
         for (std::size_t j = 1; j + 1 < knots; ++j) change[j] = t.slope[j] - t.slope[j - 1];
-        t.ramps.build(t.knot.data(), change.data(), knots);
+        if (!t.ramps.build(t.knot.data(), change.data(), knots, stop)) return nullptr;
         // (A table whose lines are not all finite is read by the quadrature
         // of its values instead: see TableSource.)
-        if (t.finite_lines) t.segments.build(t.knot.data(), t.slope.data(), t.intercept.data(), knots);
+        if (t.finite_lines && !t.segments.build(t.knot.data(), t.slope.data(), t.intercept.data(), knots, stop))
+            return nullptr;
     }
     return made;
 }

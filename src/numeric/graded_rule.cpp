@@ -117,8 +117,13 @@ const double* ProxyTree<P, B>::proxy_z() {
     return proxies<P>().z;
 }
 
+// Units of work (StopPoll, about half a microsecond each) of a merge of two
+// groups or a block of RampTree, and of a block of LineTree in the ramp form.
+constexpr long MERGE_UNITS = 2;
+constexpr long RAMP_BLOCK_UNITS = 2;
+
 template <int P, std::size_t B>
-void ProxyTree<P, B>::merge_levels(Merge how) {
+bool ProxyTree<P, B>::merge_levels(Merge how, StopPoll& stop) {
     const Proxies<P>& p = proxies<P>();
     while (levels_.back().size() >= 2) {
         const Level& below = levels_.back();
@@ -143,17 +148,22 @@ void ProxyTree<P, B>::merge_levels(Merge how) {
                     add_moments<P>(x, H + 2, lo, hi, mu);
             }
             if (how == Merge::moments) product_rule::weights(rule_of(P), mu, G + 2);
+            if (stop.stop_after(MERGE_UNITS)) {
+                levels_.clear();
+                return false;
+            }
         }
         levels_.push_back(std::move(up));
     }
+    return true;
 }
 
 template class ProxyTree<RampTree::PROXY, RampTree::BLOCK>;
 template class ProxyTree<LineTree::PROXY, LineTree::BLOCK>;
 
-void RampTree::build(const double* x, const double* c, std::size_t n) {
+bool RampTree::build(const double* x, const double* c, std::size_t n, StopPoll& stop) {
     levels_.clear();
-    if (n < 2 * BLOCK) return;
+    if (n < 2 * BLOCK) return true;
     Level first;
     const std::size_t blocks = n / BLOCK;
     first.resize(blocks);
@@ -163,9 +173,10 @@ void RampTree::build(const double* x, const double* c, std::size_t n) {
         G[0] = lo;
         G[1] = hi;
         for (std::size_t j = b * BLOCK; j < (b + 1) * BLOCK; ++j) add_to_proxies<PROXY>(x[j], c[j], lo, hi, G + 2);
+        if (stop.stop_after(MERGE_UNITS)) return false;
     }
     levels_.push_back(std::move(first));
-    merge_levels(Merge::barycentric);
+    return merge_levels(Merge::barycentric, stop);
 }
 
 namespace {
@@ -189,8 +200,9 @@ void add_chebyshev(double c, double x, double u, double v, double* S) {
 // knots k0 .. k1 - 1 strictly inside, from its Chebyshev moments
 //   mu_k = integral_u^v w T_k(z) dr,  z = (2 r - u - v) / (v - u),
 // in the ramp form of integrate_graded_kinked's rough regions where that is
-// as well conditioned (graded_rule::ROUGH_CONDITION), else segment by segment.
-void block_proxies(const double* x, const double* slope, const double* intercept, double u, double v,
+// as well conditioned (graded_rule::ROUGH_CONDITION), else segment by segment;
+// returns the units of work done.
+long block_proxies(const double* x, const double* slope, const double* intercept, double u, double v,
                    std::size_t k0, std::size_t k1, double* W) {
     static const RegionForm form;
     constexpr int N = RegionForm::N, TERMS = RegionForm::TERMS;
@@ -215,7 +227,7 @@ void block_proxies(const double* x, const double* slope, const double* intercept
             }
         }
         product_rule::weights(rule_of(N), mu, W);
-        return;
+        return static_cast<long>(k1 - k0 + 1) / 2;  // about half a microsecond a segment
     }
     // mu_k = integral w T_k(z) dr over [u, v], z = (2 r - u - v) / (v - u).
     const double m = 0.5 * (u + v), h = 0.5 * (v - u);
@@ -228,13 +240,15 @@ void block_proxies(const double* x, const double* slope, const double* intercept
         mu[k] = h * (A * form.I[k] + Bz * form.J[k]) + (h * h) * ramps;
     }
     product_rule::weights(rule_of(N), mu, W);
+    return RAMP_BLOCK_UNITS;
 }
 
 }  // namespace
 
-void LineTree::build(const double* x, const double* slope, const double* intercept, std::size_t n) {
+bool LineTree::build(const double* x, const double* slope, const double* intercept, std::size_t n,
+                     StopPoll& stop) {
     levels_.clear();
-    if (n < 2 * BLOCK + 1) return;
+    if (n < 2 * BLOCK + 1) return true;
     Level first;
     const std::size_t blocks = (n - 1) / BLOCK;
     first.resize(blocks);
@@ -244,10 +258,11 @@ void LineTree::build(const double* x, const double* slope, const double* interce
         const std::size_t s0 = b * BLOCK;
         G[0] = x[s0];
         G[1] = x[s0 + BLOCK];
-        block_proxies(x, slope, intercept, G[0], G[1], s0 + 1, s0 + BLOCK, G + 2);
+        if (stop.stop_after(block_proxies(x, slope, intercept, G[0], G[1], s0 + 1, s0 + BLOCK, G + 2)))
+            return false;
     }
     levels_.push_back(std::move(first));
-    merge_levels(Merge::moments);
+    return merge_levels(Merge::moments, stop);
 }
 
 }  // namespace tarnivox

@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "numeric/product_rule.hpp"
+#include "numeric/stop_poll.hpp"
 
 namespace tarnivox {
 namespace graded_rule {
@@ -399,8 +400,9 @@ protected:
     // group's proxy weights from its halves', by the barycentric formula at
     // their proxies, or from the Chebyshev moments of their proxy weights
     // (then the product rule's weights), which asks for no divisions.
+    // False, with no levels kept, when `stop` says stop.
     enum class Merge { barycentric, moments };
-    void merge_levels(Merge how);
+    bool merge_levels(Merge how, StopPoll& stop);
     std::vector<Level> levels_;
 };
 
@@ -413,8 +415,9 @@ extern template class ProxyTree<24, 16>;
 class RampTree : public ProxyTree<16, 64> {
 public:
     // c_j, j < n, the weights of the points x_j (increasing).  Fewer than
-    // 2 BLOCK points are never grouped.
-    void build(const double* x, const double* c, std::size_t n);
+    // 2 BLOCK points are never grouped.  False, with nothing kept, when
+    // `stop` says stop.
+    bool build(const double* x, const double* c, std::size_t n, StopPoll& stop);
 };
 
 // The segments of a piecewise-linear weight w (PiecewiseLine's knots x,
@@ -428,8 +431,9 @@ public:
 // make its terms cancel.  Its levels are merged through their moments.
 class LineTree : public ProxyTree<24, 16> {
 public:
-    // Fewer than 2 BLOCK segments are never grouped.
-    void build(const double* x, const double* slope, const double* intercept, std::size_t n);
+    // Fewer than 2 BLOCK segments are never grouped.  False, with nothing
+    // kept, when `stop` says stop.
+    bool build(const double* x, const double* slope, const double* intercept, std::size_t n, StopPoll& stop);
 };
 
 // A piecewise-linear weight: knots x[0] < x[1] < ... < x[n - 1], n >= 2, and
