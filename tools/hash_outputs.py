@@ -322,6 +322,20 @@ def tables(rng):
         ("zero", [0.0, 1.0], [0.0, 0.0]),
         ("unsorted", [0.0, 0.9, 0.3, 1.0], [1.0, 0.2, 0.7, 0.4]),
         ("mismatched", [0.0, 0.5, 1.0], [1.0, 0.5]),
+    ] + rough_tables()
+
+
+def rough_tables():
+    """Long rough tables, whose layers on the star are summed by groups of
+    segments: random values at even radii, and at radii at random (narrow steep
+    segments among wide ones).  From a generator of their own, so that the other
+    tables' draws stay as they were."""
+    own = random.Random("rough tables")
+    even = [j / 200 for j in range(201)]
+    spread = [0.0] + sorted(own.random() for _ in range(199)) + [1.0]
+    return [
+        ("rough-201", even, [0.1 + 0.9 * own.random() for _ in range(201)]),
+        ("scattered-201", spread, [0.1 + 0.9 * own.random() for _ in range(201)]),
     ]
 
 
