@@ -11,6 +11,9 @@ first and last radius):
 * ``random19``, ``random101`` and ``random1001``: 0, 1 and n - 2 pseudo-random radii
   between them, pseudo-random values in [0.1, 1] (seeded, so the same table on
   every run);
+* ``clustered257``: 0, 1 and 255 radii drawn about 0.5 with a spread of 0.01 (narrow
+  segments down to some 1e-7, next to the two of nearly half the star), each value
+  0 or pseudo-random in [0, 1] at even odds: steep narrow segments among wide ones;
 * ``shell1e-2``, ``shell1e-3``, ``shell1e-4``: a thin uniform shell [1 - w, 1] -> [1, 1],
   a bright rim;
 * ``band`` and ``peak``: a thin bright band inside the star, [0.7, 0.7001] -> [1, 1],
@@ -55,6 +58,13 @@ def random_table(n, seed):
     return [0.0] + inner + [1.0], [0.1 + 0.9 * g.random() for _ in range(n)]
 
 
+def clustered_table(n, seed):
+    g = random.Random(seed)
+    radii = sorted({abs(g.gauss(0.5, 0.01)) for _ in range(n - 2)})
+    bl = [0.0] + radii + [1.0]
+    return bl, [g.random() if g.random() < 0.5 else 0.0 for _ in bl]
+
+
 def shell(w):
     return [1.0 - w, 1.0], [1.0, 1.0]
 
@@ -64,6 +74,7 @@ def tables():
     t["random19"] = random_table(19, 19)
     t["random101"] = random_table(101, 101)
     t["random1001"] = random_table(1001, 1001)
+    t["clustered257"] = clustered_table(257, 10)
     for w in ("1e-2", "1e-3", "1e-4"):
         t[f"shell{w}"] = shell(float(w))
     t["band"] = ([0.7, 0.7001], [1.0, 1.0])
@@ -106,6 +117,9 @@ def cases():
         out.append(("law2049", l, 1e-2))
     for l in (0.5, 1.01):
         out.append(("random1001", l, 1e-2))
+    for rho in (4e-3, 0.9):
+        for l in (0.0, 0.5, 1.0):
+            out.append(("clustered257", l, rho))
     return out
 
 
