@@ -49,32 +49,17 @@ void near_weights_from(const double* moments, double flux, double (*out)[product
 
 // Adds the terms of one Gauss-Legendre piece, centre mid and half-width hw
 // in theta, to the Chebyshev moments M (see chebyshev_moments below).
-// The N nodes run their three-term recurrences side by side: one node's
-// recurrence is a chain of dependent multiplications, N of them are
-// independent chains that the processor overlaps.  Each M[j] still receives
-// the nodes' terms in the nodes' order.
 template <int N>
 void add_chebyshev_terms(const GaussNode* rule, double mid, double hw, double slope, double intercept,
                          double* M) {
-    double x2[N], f[N], t_prev[N], t[N];  // x2 = 2 x, x = 2 mu - 1
+    double x[N], f[N];  // x = 2 mu - 1
     for (int q = 0; q < N; ++q) {
         const double theta = mid + hw * rule[q].x;
         const double r = std::sin(theta);
-        const double x = 2.0 * std::cos(theta) - 1.0;
-        x2[q] = 2.0 * x;
+        x[q] = 2.0 * std::cos(theta) - 1.0;
         f[q] = (rule[q].w * hw) * ((slope * r + intercept) * r);
-        t_prev[q] = 1.0;
-        t[q] = x;
     }
-    for (int q = 0; q < N; ++q) M[0] += f[q];
-    for (int j = 1; j < TableMoments::CHEBYSHEV; ++j) {
-        for (int q = 0; q < N; ++q) M[j] += f[q] * t[q];
-        for (int q = 0; q < N; ++q) {
-            const double t_next = x2[q] * t[q] - t_prev[q];
-            t_prev[q] = t[q];
-            t[q] = t_next;
-        }
-    }
+    graded_rule::chebyshev::add_sums<N, TableMoments::CHEBYSHEV>(x, f, M);
 }
 
 }  // namespace

@@ -89,25 +89,12 @@ struct RegionForm {
 
 // Adds the Chebyshev moments sum_q c_q T_k(z_q), k < P, of the P weights c
 // at the points x (a child group's proxies), z_q = x_q mapped from [lo, hi]
-// to [-1, 1], to mu: the points' three-term recurrences side by side.
+// to [-1, 1], to mu.
 template <int P>
 void add_moments(const double* x, const double* c, double lo, double hi, double* mu) {
-    double z2[P], t_prev[P], t[P];
-    for (int q = 0; q < P; ++q) {
-        const double z = ((x[q] - lo) - (hi - x[q])) / (hi - lo);
-        z2[q] = z + z;
-        t_prev[q] = 1.0;
-        t[q] = z;
-    }
-    for (int q = 0; q < P; ++q) mu[0] += c[q];
-    for (int k = 1; k < P; ++k) {
-        for (int q = 0; q < P; ++q) mu[k] += c[q] * t[q];
-        for (int q = 0; q < P; ++q) {
-            const double t_next = z2[q] * t[q] - t_prev[q];
-            t_prev[q] = t[q];
-            t[q] = t_next;
-        }
-    }
+    double z[P];
+    for (int q = 0; q < P; ++q) z[q] = ((x[q] - lo) - (hi - x[q])) / (hi - lo);
+    graded_rule::chebyshev::add_sums<P, P>(z, c, mu);
 }
 
 }  // namespace
@@ -185,14 +172,7 @@ namespace {
 template <int TERMS>
 void add_chebyshev(double c, double x, double u, double v, double* S) {
     const double z = ((x - u) - (v - x)) / (v - u);
-    double t_prev = 1.0, t = z;
-    S[0] += c;
-    for (int k = 1; k < TERMS; ++k) {
-        S[k] += c * t;
-        const double t_next = (z + z) * t - t_prev;
-        t_prev = t;
-        t = t_next;
-    }
+    graded_rule::chebyshev::add_sums<1, TERMS>(&z, &c, S);
 }
 
 // The proxy weights W (LineTree::PROXY of them) of a block [u, v] of the

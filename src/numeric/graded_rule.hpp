@@ -164,6 +164,30 @@ void integral_to_one(const double* p, double* out) {
     out[0] = F1;
 }
 
+// S[k] += sum_q c[q] T_k(z[q]), k < TERMS, over COUNT points, by the
+// three-term recurrence (stable on [-1, 1]).  The points' recurrences run
+// side by side: one point's is a chain of dependent multiplications, COUNT
+// of them are independent chains that the processor overlaps; each S[k]
+// still receives the points' terms in their order.
+template <int COUNT, int TERMS>
+void add_sums(const double* z, const double* c, double* S) {
+    double z2[COUNT], t_prev[COUNT], t[COUNT];
+    for (int q = 0; q < COUNT; ++q) {
+        z2[q] = z[q] + z[q];
+        t_prev[q] = 1.0;
+        t[q] = z[q];
+    }
+    for (int q = 0; q < COUNT; ++q) S[0] += c[q];
+    for (int k = 1; k < TERMS; ++k) {
+        for (int q = 0; q < COUNT; ++q) S[k] += c[q] * t[q];
+        for (int q = 0; q < COUNT; ++q) {
+            const double t_next = z2[q] * t[q] - t_prev[q];
+            t_prev[q] = t[q];
+            t[q] = t_next;
+        }
+    }
+}
+
 // integral_(-1)^1 (A + B z) f dz, from integral T_k = 2 / (1 - k^2) for even
 // k (0 for odd) and z T_k = (T_(k+1) + T_(k-1)) / 2.
 template <int N>
