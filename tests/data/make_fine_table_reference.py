@@ -32,7 +32,6 @@ checked, for a sample, against the same integral by parts from uniform disks.
 
 Run from anywhere:  python3 tests/data/make_fine_table_reference.py  (a few minutes)
 """
-import json
 import math
 import multiprocessing
 import os
@@ -163,9 +162,7 @@ def main():
         "columns": ["table", "l", "rho", "value"],
         "rows": [[n, l, rho, ref.fmt(found[(n, l, rho)][0])] for n, l, rho in all_cases],
     }
-    with open(OUT, "w") as fh:
-        json.dump(data, fh, indent=0, separators=(",", ":"))
-        fh.write("\n")
+    ref.write_json(OUT, data)
     print(f"wrote {OUT}: {len(all_cases)} values")
 
 

@@ -27,7 +27,6 @@ the series against rings at l = 3 and 10.
 Run from anywhere:  python3 tests/data/make_linear_law_reference.py [--processes N]
 (about ten minutes on two cores).
 """
-import json
 import multiprocessing
 import os
 import sys
@@ -142,9 +141,7 @@ def main():
         "columns": ["l", "rho", "uniform", "mu"],
         "rows": [[l, rho, a1, amu] for l, rho, a1, amu, e in rows],
     }
-    with open(OUT, "w") as fh:
-        json.dump(data, fh, indent=0, separators=(",", ":"))
-        fh.write("\n")
+    R.write_json(OUT, data)
     print(f"wrote {OUT}: {len(rows)} rows in {time.time() - t0:.0f} s (worst error estimate {mp.nstr(worst, 3)})")
 
 

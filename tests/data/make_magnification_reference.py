@@ -107,6 +107,13 @@ OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "magnification_re
 
 # ---------------------------------------------------------------- closed forms
 
+def write_json(path, data):
+    """The reference file as every generator here writes it: compact, one value a line."""
+    with open(path, "w") as fh:
+        json.dump(data, fh, indent=0, separators=(",", ":"))
+        fh.write("\n")
+
+
 def point(x):
     """Point-lens magnification at distance x (Einstein radii) from the lens."""
     x = mp.mpf(x)
@@ -859,9 +866,7 @@ def main():
             wide = wide_tables_data(pool)
             data.update({k: v for k, v in wide.items() if k in only})
     data = {k: data[k] for k in ["about"] + names if k in data}
-    with open(OUT, "w") as fh:
-        json.dump(data, fh, indent=0, separators=(",", ":"))
-        fh.write("\n")
+    write_json(OUT, data)
     print(f"wrote {OUT}: " + ", ".join(f"{len(data[k]['rows'])} {k}" for k in names if k in data)
           + f" values in {time.time() - t0:.0f} s")
 

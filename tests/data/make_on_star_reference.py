@@ -28,7 +28,6 @@ the uniform disk against the direct quadrature of its definition.
 Run from anywhere:  python3 tests/data/make_on_star_reference.py
 (about eight minutes on two cores).
 """
-import json
 import math
 import multiprocessing
 import os
@@ -131,9 +130,7 @@ def main():
             "rows": [[l, rho, M.fmt(uniform_by_task[(l, rho)])] for l, rho in tasks],
         },
     }
-    with open(OUT, "w") as fh:
-        json.dump(data, fh, indent=0, separators=(",", ":"))
-        fh.write("\n")
+    M.write_json(OUT, data)
     print(f"wrote {OUT}: {len(tasks)} rows per table in {time.time() - t0:.0f} s")
 
 
