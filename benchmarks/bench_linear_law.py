@@ -49,6 +49,7 @@ sys.path.insert(0, str(ROOT / "examples"))
 import tarnivox  # noqa: E402
 from bench_ring_zones import (  # noqa: E402
     CURVE_CHUNK_SECONDS, EVENTS, PEER_CALL_SECONDS, Curve, _Chunked, _interleave, _Local, _vb_curve, _yoo04,
+    add_timed_peer,
     light_curves,
 )
 from harness import (  # noqa: E402
@@ -128,24 +129,10 @@ def curves_table(sizes, local: _Local) -> tuple[Table, Table, list[TargetResult]
             local.groups.setdefault(group, {})[key, c.name] = _Chunked(make, c.t.size, CURVE_CHUNK_SECONDS, per_item)
     for c in everything:
         group = ("peers", c.name)
-
-        def timed(label, make):
-            f = make(c)
-            start = time.perf_counter()
-            peer_values[label, c.name] = np.asarray(f(), dtype=float)
-            elapsed = time.perf_counter() - start
-            part = c
-            if elapsed > PEER_CALL_SECONDS:
-                keep = max(1, int(c.t.size * PEER_CALL_SECONDS / elapsed))
-                index = np.unique(np.linspace(0, c.t.size - 1, keep).round().astype(int))
-                part = Curve(c.name, c.rho, c.u0, c.tE, c.t0, c.t[index])
-                f = make(part)
-            peer_counts[label, c.name] = part.t.size
-            local.add(group, (label, c.name), lambda lo, hi, f=f: f, part.t.size)
-
-        timed("Yoo04", lambda x: _yoo04(x, GAMMA))
-        timed("VB default Tol", lambda x: _vb_curve(x, None, U)[0])
-        timed("VB Tol 1e-4", lambda x: _vb_curve(x, 1e-4, U)[0])
+        for label, make in (("Yoo04", lambda x: _yoo04(x, GAMMA)),
+                             ("VB default Tol", lambda x: _vb_curve(x, None, U)[0]),
+                             ("VB Tol 1e-4", lambda x: _vb_curve(x, 1e-4, U)[0])):
+            add_timed_peer(local, group, label, c.name, c, make, peer_values, peer_counts)
     tarnivox_groups = [("curve", c.name) for c in everything + list(on_star.values())]
     _interleave(sizes["rounds"], tarnivox_groups, [local.round])
     _interleave(sizes["peer_rounds"], [("peers", c.name) for c in everything], [local.round])

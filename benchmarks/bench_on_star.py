@@ -31,7 +31,6 @@ from __future__ import annotations
 import argparse
 import json
 import math
-import pickle
 import sys
 import time
 from pathlib import Path
@@ -60,9 +59,9 @@ UNIFORM = ([0.0, 1.0], [1.0, 1.0])
 
 
 def _worker() -> int:
-    """Serve requests from the parent: one pickled dict in, one pickled reply out."""
+    """Serve requests from the parent (harness.serve)."""
     import tarnivox
-    from harness import gc_paused
+    from harness import gc_paused, serve
 
     try:
         import _tarnivox_testing as testing
@@ -70,50 +69,32 @@ def _worker() -> int:
         testing = None
     law = tarnivox.integrated_heyrovsky_magnification
     table = tarnivox.integrated_flux_map_heyrovsky_magnification
-    inp, out = sys.stdin.buffer, sys.stdout.buffer
-    sys.stdout = sys.stderr  # nothing else may write to the pipe
     timed: dict = {}
-    while True:
-        try:
-            request = pickle.load(inp)
-        except EOFError:
-            return 0
-        op = request["op"]
-        reply = None
-        if op == "info":
-            reply = {"file": tarnivox.__file__}
-        elif op == "values":
-            if "bl" in request:
-                reply = table(request["l"], 1.0, request["rho"], request["bl"], request["bf"])
-            else:
-                reply = law(request["l"], 1.0, request["rho"])
-        elif op == "samples":
-            reply = (math.nan if testing is None else
-                     float(np.mean([len(testing.integrated_nodes("ring", x, 1.0, request["rho"]))
-                                    for x in request["l"]])))
-        elif op == "add":
-            l, rho = list(request["l"]), request["rho"]
-            law(l, 1.0, rho)  # warm
-            timed[request["key"]] = [lambda l=l, rho=rho: law(l, 1.0, rho), math.inf]
-        elif op == "round":
-            with gc_paused():
-                for entry in timed.values():
-                    start = time.perf_counter()
-                    entry[0]()
-                    entry[1] = min(entry[1], time.perf_counter() - start)
-        elif op == "totals":
-            reply = {key: entry[1] for key, entry in timed.items()}
-        elif op == "quit":
-            return 0
-        pickle.dump(reply, out, protocol=pickle.HIGHEST_PROTOCOL)
-        out.flush()
 
+    def values(request):
+        if "bl" in request:
+            return table(request["l"], 1.0, request["rho"], request["bl"], request["bf"])
+        return law(request["l"], 1.0, request["rho"])
 
-def Worker(build: Path):
-    """A worker process running one build of tarnivox with this script."""
-    from harness import BuildWorker
+    def samples(request):
+        if testing is None:
+            return math.nan
+        return float(np.mean([len(testing.integrated_nodes("ring", x, 1.0, request["rho"])) for x in request["l"]]))
 
-    return BuildWorker(build, Path(__file__))
+    def add(request):
+        l, rho = list(request["l"]), request["rho"]
+        law(l, 1.0, rho)  # warm
+        timed[request["key"]] = [lambda l=l, rho=rho: law(l, 1.0, rho), math.inf]
+
+    def round_(request):
+        with gc_paused():
+            for entry in timed.values():
+                start = time.perf_counter()
+                entry[0]()
+                entry[1] = min(entry[1], time.perf_counter() - start)
+
+    return serve({"values": values, "samples": samples, "add": add, "round": round_,
+                  "totals": lambda request: {key: entry[1] for key, entry in timed.items()}})
 
 
 # ================================================================ references
@@ -159,10 +140,10 @@ def references():
 
 
 def run(before: Path, after: Path, rounds: int, separations: int):
-    from harness import Column, Table, TargetResult, relative_difference
+    from harness import BuildWorker, Column, Table, TargetResult, relative_difference
 
     names = ("before", "after")
-    workers = {"before": Worker(before), "after": Worker(after)}
+    workers = {"before": BuildWorker(before, Path(__file__)), "after": BuildWorker(after, Path(__file__))}
     try:
         rng = np.random.default_rng(SEED)
         ls = {rho: np.sort(rng.uniform(0.0, ON_STAR_END, separations)).tolist() for rho in RHOS}

@@ -36,7 +36,6 @@ from __future__ import annotations
 
 import argparse
 import math
-import pickle
 import sys
 import time
 from dataclasses import dataclass
@@ -126,9 +125,9 @@ def _maker(f, request, bl, bf):
 
 
 def _worker() -> int:
-    """Serve requests from the parent: one pickled dict in, one pickled reply out."""
+    """Serve requests from the parent (harness.serve)."""
     import tarnivox
-    from harness import gc_paused
+    from harness import gc_paused, serve
 
     functions = {
         "heyrovsky": tarnivox.integrated_heyrovsky_magnification,
@@ -137,65 +136,44 @@ def _worker() -> int:
         "flux_map_witt_mao": tarnivox.integrated_flux_map_witt_mao_magnification,
     }
     bl, bf = table_profile()
-    inp, out = sys.stdin.buffer, sys.stdout.buffer
-    sys.stdout = sys.stderr  # nothing else may write to the pipe
     groups: dict = {}
 
-    def call(fn, l, rho, table):
-        f = functions[fn]
-        return (lambda: f(l, 1.0, rho, bl, bf)) if table else (lambda: f(l, 1.0, rho))
+    def values(request):
+        f, l, rho = functions[request["fn"]], request["l"], request["rho"]
+        extra = (bl, bf) if request.get("table", False) else ()
+        return np.array(f(l, 1.0, rho, *extra), dtype=np.float64)
 
-    while True:
-        try:
-            request = pickle.load(inp)
-        except EOFError:
-            return 0
-        op = request["op"]
-        reply = None
-        if op == "info":
-            reply = {"file": tarnivox.__file__}
-        elif op == "values":
-            reply = np.array(call(request["fn"], request["l"], request["rho"], request.get("table", False))(),
-                             dtype=np.float64)
-        elif op == "add":
-            make, count = _maker(functions[request["fn"]], request, bl, bf)
-            make(0, min(count, 8))()  # warm
-            start = time.perf_counter()
-            values = make(0, count)()
-            per_item = (time.perf_counter() - start) / max(1, count)
-            groups.setdefault(request["group"], {})[request["key"]] = _Chunked(make, count, request["chunk"], per_item)
-            reply = np.array(values, dtype=np.float64)
-        elif op == "round":
-            with gc_paused():
-                for measurement in groups[request["group"]].values():
-                    measurement.run()
-        elif op == "call_cost":
-            # One separation far from the star (l = 5, rho = 0.1) per call: a table never seen before
-            # (the same star, with a radius beyond it that adds nothing), the same table again, and the law.
-            f, law = functions["flux_map_heyrovsky"], functions["heyrovsky"]
-            best = {"first": math.inf, "again": math.inf, "law": math.inf}
-            for k in range(request["calls"]):
-                fresh_bl, fresh_bf = bl + [2.0 + k * 1e-6], bf + [0.0]
-                for key, g in (("first", lambda: f([5.0], 1.0, 0.1, fresh_bl, fresh_bf)),
-                               ("again", lambda: f([5.0], 1.0, 0.1, bl, bf)),
-                               ("law", lambda: law([5.0], 1.0, 0.1))):
-                    start = time.perf_counter()
-                    g()
-                    best[key] = min(best[key], time.perf_counter() - start)
-            reply = best
-        elif op == "totals":
-            reply = {key: m.total() for g in groups.values() for key, m in g.items()}
-        elif op == "quit":
-            return 0
-        pickle.dump(reply, out, protocol=pickle.HIGHEST_PROTOCOL)
-        out.flush()
+    def add(request):
+        make, count = _maker(functions[request["fn"]], request, bl, bf)
+        make(0, min(count, 8))()  # warm
+        start = time.perf_counter()
+        result = make(0, count)()
+        per_item = (time.perf_counter() - start) / max(1, count)
+        groups.setdefault(request["group"], {})[request["key"]] = _Chunked(make, count, request["chunk"], per_item)
+        return np.array(result, dtype=np.float64)
 
+    def round_(request):
+        with gc_paused():
+            for measurement in groups[request["group"]].values():
+                measurement.run()
 
-def Worker(build: Path):
-    """A worker process running one build of tarnivox with this script."""
-    from harness import BuildWorker
+    def call_cost(request):
+        # One separation far from the star (l = 5, rho = 0.1) per call: a table never seen before
+        # (the same star, with a radius beyond it that adds nothing), the same table again, and the law.
+        f, law = functions["flux_map_heyrovsky"], functions["heyrovsky"]
+        best = {"first": math.inf, "again": math.inf, "law": math.inf}
+        for k in range(request["calls"]):
+            fresh_bl, fresh_bf = bl + [2.0 + k * 1e-6], bf + [0.0]
+            for key, g in (("first", lambda: f([5.0], 1.0, 0.1, fresh_bl, fresh_bf)),
+                           ("again", lambda: f([5.0], 1.0, 0.1, bl, bf)),
+                           ("law", lambda: law([5.0], 1.0, 0.1))):
+                start = time.perf_counter()
+                g()
+                best[key] = min(best[key], time.perf_counter() - start)
+        return best
 
-    return BuildWorker(build, Path(__file__))
+    return serve({"values": values, "add": add, "round": round_, "call_cost": call_cost,
+                  "totals": lambda request: {key: m.total() for g in groups.values() for key, m in g.items()}})
 
 
 # ================================================================ peers (in the parent)
@@ -322,8 +300,27 @@ def disk_grid():
 
 
 from harness import (  # noqa: E402
-    Column, Table, TargetResult, gc_paused, relative_difference, target_verdict, target_verdict_at_least,
+    BuildWorker, Column, Table, TargetResult, gc_paused, relative_difference, target_verdict,
+    target_verdict_at_least,
 )
+
+
+def add_timed_peer(local, group, label, key, curve, make, values, counts) -> None:
+    """The peer call make(curve) as (label, key) of the timing group `group` of `local`: its values on every
+    epoch go to values[label, key]; a call slower than PEER_CALL_SECONDS is timed on evenly spread epochs only,
+    counts[label, key] of them."""
+    f = make(curve)
+    start = time.perf_counter()
+    values[label, key] = np.asarray(f(), dtype=float)
+    elapsed = time.perf_counter() - start
+    part = curve
+    if elapsed > PEER_CALL_SECONDS:
+        keep = max(1, int(curve.t.size * PEER_CALL_SECONDS / elapsed))
+        index = np.unique(np.linspace(0, curve.t.size - 1, keep).round().astype(int))
+        part = Curve(curve.name, curve.rho, curve.u0, curve.tE, curve.t0, curve.t[index])
+        f = make(part)
+    counts[label, key] = part.t.size
+    local.add(group, (label, key), lambda lo, hi, f=f: f, part.t.size)
 
 
 def _interleave(rounds: int, groups: list, parties: list) -> None:
@@ -353,7 +350,7 @@ def run(quick: bool = False, before: Path | None = None, after: Path | None = No
             raise RuntimeError("tarnivox not found: pass --before and --after build directories")
         default = Path(found.origin).resolve().parent
         before, after = before or default, after or default
-    workers = {"before": Worker(Path(before)), "after": Worker(Path(after))}
+    workers = {"before": BuildWorker(Path(before), Path(__file__)), "after": BuildWorker(Path(after), Path(__file__))}
     try:
         return _run(sizes, workers, L)
     finally:
@@ -381,18 +378,7 @@ def _run(sizes, workers, L) -> list[Table]:
         PEER_CALL_SECONDS is timed on evenly spread epochs only (its values are still checked on all)."""
 
         def timed(label, make):
-            f = make(path)
-            start = time.perf_counter()
-            peer_values[label, key] = np.asarray(f(), dtype=float)
-            elapsed = time.perf_counter() - start
-            part = path
-            if elapsed > PEER_CALL_SECONDS:
-                keep = max(1, int(path.t.size * PEER_CALL_SECONDS / elapsed))
-                index = np.unique(np.linspace(0, path.t.size - 1, keep).round().astype(int))
-                part = Curve(path.name, path.rho, path.u0, path.tE, path.t0, path.t[index])
-                f = make(part)
-            peer_counts[label, key] = part.t.size
-            local.add(group, (label, key), lambda lo, hi, f=f: f, part.t.size)
+            add_timed_peer(local, group, label, key, path, make, peer_values, peer_counts)
 
         timed("Yoo04", _yoo04)
         for label, tol in (("VB default Tol", None), ("VB Tol 1e-4", 1e-4)):

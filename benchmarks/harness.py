@@ -325,6 +325,27 @@ def script_main(run: Callable[[bool], Sequence["Table"]], doc: str, argv=None) -
     return 0
 
 
+def serve(handlers: dict[str, Callable[[dict], Any]]) -> int:
+    """The worker's side of BuildWorker: one pickled request dict in, one pickled
+    reply out, handlers[request["op"]](request) being the reply; "info" (the
+    module's file) and "quit" are answered here."""
+    import tarnivox
+
+    inp, out = sys.stdin.buffer, sys.stdout.buffer
+    sys.stdout = sys.stderr  # nothing else may write to the pipe
+    while True:
+        try:
+            request = pickle.load(inp)
+        except EOFError:
+            return 0
+        op = request["op"]
+        if op == "quit":
+            return 0
+        reply = {"file": tarnivox.__file__} if op == "info" else handlers[op](request)
+        pickle.dump(reply, out, protocol=pickle.HIGHEST_PROTOCOL)
+        out.flush()
+
+
 class BuildWorker:
     """A worker process running one build of tarnivox: `script --worker` with the
     build first on its path, answering pickled requests on its standard streams

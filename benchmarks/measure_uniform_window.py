@@ -76,7 +76,7 @@ def main(argv=None) -> int:
     table = Table(
         name="uniform_window",
         title=f"A[1] against mpmath, by band of l: the route linear_limb_darkening takes, the Carlson form, "
-              f"and witt_mao_magnification",
+              "and witt_mao_magnification",
         columns=[Column("band of l"), Column("rho", "g"), Column("points", "d"), Column("route worst", ".1e"),
                  Column("at l", ".9g"), Column("Carlson form worst", ".1e"), Column("module worst", ".1e"),
                  Column(f"module > {THRESHOLD:g} from l", ".6g"), Column("to l", ".6g")],
