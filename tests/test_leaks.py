@@ -492,6 +492,45 @@ def test_a_signal_handler_during_a_conversion(argument, kind):
             assert (n // 2 if action == "shrink" else 0) <= got < n, case
 
 
+# A signal handler that looks through the collector's objects while a long
+# result list is being built (the building asks about signals): it must never
+# find the list with items not yet set.  In a child process, so that a crash
+# fails the test instead of ending the run.
+HANDLER_SEES_RESULTS = r"""
+import gc, signal
+import numpy as np
+import tarnivox
+
+N = 3_000_000
+seen, busy = [], []
+
+def handler(signum, frame):
+    if busy:
+        return
+    busy.append(signum)
+    try:
+        for o in gc.get_objects():
+            if type(o) is list and len(o) == N:
+                seen.append(sum(1 for x in o if x is not None))
+    finally:
+        busy.pop()
+
+signal.signal(signal.SIGALRM, handler)
+signal.setitimer(signal.ITIMER_REAL, 5e-3, 5e-3)
+out = tarnivox.witt_mao_magnification(np.full(N, 1.7), 1.0, 0.1)
+signal.setitimer(signal.ITIMER_REAL, 0)
+print(len(out), all(n == N for n in seen), flush=True)
+"""
+
+
+@pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs setitimer")
+def test_a_signal_handler_never_finds_a_result_list_half_built():
+    child = subprocess.run([sys.executable, "-c", HANDLER_SEES_RESULTS], capture_output=True, text=True,
+                           timeout=300)
+    assert child.returncode == 0, f"the child ended with {child.returncode}:\n{child.stderr[-3000:]}"
+    assert child.stdout.split() == ["3000000", "True"]
+
+
 # A signal handler that calls the ring family with tables of its own while a
 # call with another table is on the star: the handler's calls push that
 # table's kept moments out of the module's store, and the call in progress
